@@ -1,0 +1,36 @@
+#include "command_line.h"
+
+#include <cstdio>
+#include <cstring>
+
+namespace {
+
+constexpr const char interface_prefix[] = "-interface=";
+constexpr const char help_prefix[] = "--help";
+
+bool starts_with(const char* text, const char* prefix) {
+  return std::strncmp(text, prefix, std::strlen(prefix)) == 0;
+}
+
+}  // namespace
+
+CommandLine parse_command_line(int argc, const char* const* argv) {
+  CommandLine line;
+  for (int i = 1; i < argc; ++i) {
+    const char* arg = argv[i];
+    if (starts_with(arg, interface_prefix)) {
+      line.has_interface = true;
+      line.interface_name = arg + std::strlen(interface_prefix);
+    } else if (starts_with(arg, help_prefix) || std::strcmp(arg, "?") == 0) {
+      line.usage_requested = true;
+      return line;
+    }
+  }
+  return line;
+}
+
+void print_usage() {
+  std::printf("Usage: -interface=\"Ethernet interface name string\"\n");
+  std::printf("       --help\n");
+  std::printf("       /?\n");
+}

@@ -1,0 +1,48 @@
+#include "command_line.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace {
+
+CommandLine parse(std::initializer_list<const char*> args) {
+  std::vector<const char*> argv{"streamerd"};
+  argv.insert(argv.end(), args.begin(), args.end());
+  return parse_command_line(static_cast<int>(argv.size()), argv.data());
+}
+
+TEST(CommandLine, NoArgumentsSelectsNoInterface) {
+  const CommandLine line = parse({});
+  EXPECT_FALSE(line.usage_requested);
+  EXPECT_FALSE(line.has_interface);
+}
+
+TEST(CommandLine, LaterInterfaceReplacesEarlier) {
+  const CommandLine line = parse({"-interface=eth0", "-interface=veth1"});
+  EXPECT_TRUE(line.has_interface);
+  EXPECT_EQ(line.interface_name, "veth1");
+}
+
+TEST(CommandLine, HelpPrefixAndLoneQuestionMarkAskForUsage) {
+  EXPECT_TRUE(parse({"--help"}).usage_requested);
+  EXPECT_TRUE(parse({"--helpme"}).usage_requested);
+  EXPECT_TRUE(parse({"-interface=eth0", "?"}).usage_requested);
+  EXPECT_FALSE(parse({"/?"}).usage_requested);
+  EXPECT_FALSE(parse({"??"}).usage_requested);
+  EXPECT_FALSE(parse({"-help"}).usage_requested);
+}
+
+TEST(CommandLine, UnknownArgumentsAreIgnored) {
+  const CommandLine line = parse({"-interface=lo1", "bogus", "-i"});
+  EXPECT_FALSE(line.usage_requested);
+  EXPECT_EQ(line.interface_name, "lo1");
+}
+
+TEST(CommandLine, EmptyInterfaceNameIsKept) {
+  const CommandLine line = parse({"-interface="});
+  EXPECT_TRUE(line.has_interface);
+  EXPECT_EQ(line.interface_name, "");
+}
+
+}  // namespace

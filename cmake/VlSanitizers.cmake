@@ -1,0 +1,12 @@
+if(VL_SANITIZE AND VL_TSAN)
+  message(FATAL_ERROR "VL_SANITIZE and VL_TSAN exclude each other")
+endif()
+if(VL_SANITIZE)
+  add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer
+                      -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
+if(VL_TSAN)
+  add_compile_options(-fsanitize=thread -fno-omit-frame-pointer)
+  add_link_options(-fsanitize=thread)
+endif()

@@ -1,0 +1,67 @@
+#include "streamer/vl_streamer.h"
+
+#include "streamer/vl_platform.h"
+#include "vlsys/vl_log.h"
+#include "vlsys/vl_sched.h"
+
+#include <cstdio>
+#include <new>
+
+namespace {
+
+struct Streamer {
+  VlDevice* device = nullptr;
+  log4c_category_t* category = nullptr;
+};
+
+Streamer* streamer = nullptr;
+
+// Progress text continues a line until the step's outcome is known, so it is
+// flushed at once for whoever reads the pipe.
+void progress(const char* text) {
+  std::fputs(text, stdout);
+  std::fflush(stdout);
+}
+
+void release_record() {
+  delete streamer;
+  streamer = nullptr;
+}
+
+}  // namespace
+
+VlDevice* vl_streamer_startup(const char* /*interface_name*/) {
+  if (streamer) return streamer->device;
+  progress("Initializing velanto stuff ... ");
+  log4c_category_t* category = log4c_category_get("velanto.streamer");
+  if (vl_platform_init() < 0) return nullptr;
+  vl_sched_boost_process();
+
+  streamer = new (std::nothrow) Streamer{nullptr, category};
+  if (!streamer) return nullptr;
+  streamer->device = vl_device_ctor(nullptr);
+  if (!streamer->device) {
+    progress(" failed.\n");
+    VL_LOG(category, VL_LOG_FATAL, "Could not initialize VELANTO device!");
+    release_record();
+    vl_platform_exit();
+    return nullptr;
+  }
+  progress(" success.\n");
+  return streamer->device;
+}
+
+void vl_streamer_shutdown(VlDevice* device) {
+  progress("Cleaning up all velanto stuff ...");
+  if (!streamer) return;
+  if (!streamer->device || streamer->device != device) {
+    progress(" failure\n");
+    VL_LOG(streamer->category, VL_LOG_ERROR, "Invalid velanto device to release!");
+    return;
+  }
+  vl_device_dtor(streamer->device);
+  streamer->device = nullptr;
+  release_record();
+  vl_platform_exit();
+  progress(" done!\n");
+}

@@ -1,0 +1,43 @@
+// Collects the log records of the current process for assertions.
+#pragma once
+
+#include <log4c.h>
+
+#include <mutex>
+#include <string>
+#include <vector>
+
+namespace vltest {
+
+struct CapturedRecord {
+  std::string category;
+  int priority;
+  std::string message;
+  std::string file;  // base name of the location, empty without one
+  int line;
+  std::string rendered;  // through the "velanto" layout
+};
+
+// While alive, every record that reaches the root category is also kept
+// here. Initialises logging when nobody has.
+class LogCapture {
+ public:
+  LogCapture();
+  ~LogCapture();
+  LogCapture(const LogCapture&) = delete;
+  LogCapture& operator=(const LogCapture&) = delete;
+
+  std::vector<CapturedRecord> records() const;
+  // Records whose message contains `text`.
+  int count(const std::string& text) const;
+  bool contains(const std::string& text) const { return count(text) > 0; }
+  void clear();
+
+  void add(CapturedRecord record);
+
+ private:
+  mutable std::mutex mutex_;
+  std::vector<CapturedRecord> records_;
+};
+
+}  // namespace vltest

@@ -1,0 +1,23 @@
+#!/usr/bin/env bash
+# Builds the release and the sanitizer configuration and runs every test in
+# both (the sanitizer build skips tests labelled slow). Needs root: the
+# system tests create network namespaces and start daemons.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+jobs=$(nproc)
+
+run_tests() {
+  local dir=$1
+  shift
+  (cd "$root/$dir" && ctest -j "$jobs" --output-on-failure --timeout 600 "$@")
+}
+
+"$root/scripts/build.sh" build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+run_tests build -L 'unit|system'
+
+"$root/scripts/build.sh" build-asan -DCMAKE_BUILD_TYPE=Debug -DVL_SANITIZE=ON -DVL_BENCH=OFF
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
+export LSAN_OPTIONS=suppressions=$root/tests/lsan.supp:print_suppressions=0
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+run_tests build-asan -L 'unit|system' -LE slow
+echo "All tests passed in both configurations."

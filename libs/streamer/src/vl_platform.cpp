@@ -1,15 +1,30 @@
 #include "streamer/vl_platform.h"
 
+#include "vl/vl_posix_ptp.h"
+#include "vl/vl_ptp.h"
 #include "vlsys/vl_log.h"
 #include "vlsys/vl_time.h"
 
 int vl_platform_init() {
-  const int rc = vl_time_init();
+  int rc = vl_time_init();
   if (rc != 0) {
     VL_LOG(vl_log_general(), VL_LOG_ERROR, "vl_time_init failed, error = %d!", rc);
     return rc;
   }
+  rc = vl_ptp_init();
+  if (rc != 0) {
+    VL_LOG(vl_log_general(), VL_LOG_ERROR, "vl_ptp_init failed, error = %d!", rc);
+    vl_time_exit();
+    return rc;
+  }
+  vl_posix_ptp_init();
   return 0;
 }
 
-void vl_platform_exit() { vl_time_exit(); }
+void imp_ptp_exit() { vl_posix_ptp_exit(); }
+
+void vl_platform_exit() {
+  imp_ptp_exit();
+  vl_ptp_exit();
+  vl_time_exit();
+}

@@ -1,6 +1,7 @@
 #include "streamer/vl_streamer.h"
 
 #include "streamer/vl_platform.h"
+#include "vl/vl_ptp.h"
 #include "vlsys/vl_log.h"
 #include "vlsys/vl_sched.h"
 
@@ -47,6 +48,7 @@ VlDevice* vl_streamer_startup(const char* /*interface_name*/) {
     vl_platform_exit();
     return nullptr;
   }
+  vl_ptp_poll(streamer->device);
   progress(" success.\n");
   return streamer->device;
 }
@@ -59,6 +61,7 @@ void vl_streamer_shutdown(VlDevice* device) {
     VL_LOG(streamer->category, VL_LOG_ERROR, "Invalid velanto device to release!");
     return;
   }
+  vl_ptp_poll(nullptr);
   vl_device_dtor(streamer->device);
   streamer->device = nullptr;
   release_record();

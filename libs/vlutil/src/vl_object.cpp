@@ -1,6 +1,7 @@
 #include "vlutil/vl_object.h"
 
 #include "vlsys/vl_log.h"
+#include "vlutil/vl_growable_array.h"
 
 #include <cstdlib>
 #include <cstring>
@@ -12,53 +13,25 @@ namespace {
 
 constexpr int initial_capacity = 6;
 
-// Growable array of descriptors in registration order. Written only during
-// platform initialisation and exit, so it has no lock.
-struct Registry {
-  int count = 0;
-  int capacity = 0;
-  const VlTypeDescriptor** entries = nullptr;
-};
-
-Registry* registry = nullptr;
+// Written only during platform initialisation and exit, so it has no lock.
+// Never freed: descriptors are constant and the registry only refers to them.
+VlGrowableArray<const VlTypeDescriptor*>* registry = nullptr;
 
 const char* name_or_unknown(const VlTypeDescriptor* descriptor) {
   return descriptor && descriptor->type_name ? descriptor->type_name : "???";
 }
 
-Registry* create_registry() {
-  auto* created = new (std::nothrow) Registry;
-  if (created) created->entries = new (std::nothrow) const VlTypeDescriptor*[initial_capacity];
-  if (!created || !created->entries) {
-    delete created;
-    VL_LOG(vl_log_general(), VL_LOG_ERROR, "Failed to allocate memory for object type registry");
-    return nullptr;
-  }
-  created->capacity = initial_capacity;
-  return created;
-}
-
-bool grow(Registry& r) {
-  const int increase = r.count >= 4 ? r.count / 2 : 1;
-  auto** entries = new (std::nothrow) const VlTypeDescriptor*[r.capacity + increase];
-  if (!entries) {
-    VL_LOG(vl_log_general(), VL_LOG_ERROR, "Failed to allocate memory for object type registry");
-    return false;
-  }
-  std::memcpy(entries, r.entries, sizeof(*entries) * static_cast<size_t>(r.count));
-  delete[] r.entries;
-  r.entries = entries;
-  r.capacity += increase;
-  return true;
-}
-
 const VlTypeDescriptor* find_by_name(const char* name) {
   if (!registry || !name) return nullptr;
-  for (int i = 0; i < registry->count; ++i) {
-    const char* candidate = registry->entries[i]->type_name;
-    if (candidate && std::strcmp(candidate, name) == 0) return registry->entries[i];
+  for (int i = 0; i < registry->count(); ++i) {
+    const char* candidate = (*registry)[i]->type_name;
+    if (candidate && std::strcmp(candidate, name) == 0) return (*registry)[i];
   }
   return nullptr;
+}
+
+void log_no_memory() {
+  VL_LOG(vl_log_general(), VL_LOG_ERROR, "Failed to allocate memory for object type registry");
 }
 
 }  // namespace
@@ -96,23 +69,22 @@ int vl_object_register(const VlTypeDescriptor* descriptor) {
     VL_LOG(vl_log_general(), VL_LOG_ERROR, "Attempt to register invalid object type %s",
            name_or_unknown(descriptor));
   if (!descriptor) return -1;
-  if (!registry) registry = create_registry();
-  if (!registry) return -1;
-  if (registry->count == registry->capacity && !grow(*registry)) return -1;
-  registry->entries[registry->count++] = descriptor;
-  return registry->count;
+  if (!registry) registry = new (std::nothrow) VlGrowableArray<const VlTypeDescriptor*>(initial_capacity);
+  if (!registry || !registry->append(descriptor)) {
+    log_no_memory();
+    return -1;
+  }
+  return registry->count();
 }
 
 void vl_object_unregister(const VlTypeDescriptor* descriptor) {
-  if (!registry || registry->count == 0) {
+  if (!registry || registry->count() == 0) {
     VL_LOG(vl_log_general(), VL_LOG_ERROR, "Attempt to unregister type from empty object type registry");
     return;
   }
-  for (int i = 0; i < registry->count; ++i) {
-    if (registry->entries[i] != descriptor) continue;
-    std::memmove(&registry->entries[i], &registry->entries[i + 1],
-                 sizeof(*registry->entries) * static_cast<size_t>(registry->count - i - 1));
-    --registry->count;
+  const int index = registry->find(descriptor);
+  if (index >= 0) {
+    registry->remove_at(index);
     return;
   }
   VL_LOG(vl_log_general(), VL_LOG_ERROR, "Type not found in object type registry: %s",
@@ -121,12 +93,12 @@ void vl_object_unregister(const VlTypeDescriptor* descriptor) {
 
 void vl_object_iterate(vl_object_iterate_callback callback, void* context) {
   if (!registry || !callback) return;
-  for (int i = 0; registry && i < registry->count; ++i) callback(context, registry->entries[i], i);
+  for (int i = 0; i < registry->count(); ++i) callback(context, (*registry)[i], i);
 }
 
-int vl_object_registry_count() { return registry ? registry->count : 0; }
+int vl_object_registry_count() { return registry ? registry->count() : 0; }
 
-int vl_object_registry_capacity() { return registry ? registry->capacity : 0; }
+int vl_object_registry_capacity() { return registry ? registry->capacity() : 0; }
 
 bool vl_object_is_derived_from(const VlTypeDescriptor* descriptor, const VlTypeDescriptor* base) {
   if (!base) return false;

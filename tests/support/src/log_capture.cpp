@@ -76,4 +76,9 @@ void LogCapture::add(CapturedRecord record) {
   records_.push_back(std::move(record));
 }
 
+void log_to_stderr() {
+  if (!vl_log_general()) vl_log_init("vltest");
+  log4c_category_set_appender(log4c_category_get("velanto"), log4c_appender_get("stderr"));
+}
+
 }  // namespace vltest

@@ -5,3 +5,6 @@
 // 0, or the negative failure code of the first failing step.
 int vl_platform_init();
 void vl_platform_exit();
+
+// Tears down the system-clock PTP reference.
+void imp_ptp_exit();

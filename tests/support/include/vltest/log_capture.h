@@ -40,4 +40,8 @@ class LogCapture {
   std::vector<CapturedRecord> records_;
 };
 
+// Sends the records of "velanto" to standard error too, so that a death test
+// can match the message a dying process logged.
+void log_to_stderr();
+
 }  // namespace vltest

@@ -1,5 +1,9 @@
 #include "vlutil/vl_version.h"
 
+#include "vlsys/vl_log.h"
+#include "vlutil/vl_json.h"
+
+#include <cerrno>
 #include <cstdio>
 #include <new>
 
@@ -26,6 +30,43 @@ bool vl_version_is(const VlVersion* version, uint32_t number) {
 bool vl_version_is_current(const VlVersion* version) {
   return version && version->major == vl_version_current_major &&
          version->minor == vl_version_current_minor;
+}
+
+json_t* vl_version_encode(const VlVersion* version) {
+  if (!version) return json_object();
+  return json_pack("{s:I, s:I, s:s}", vl_json_keys[VL_KEY_VERSION_MAJOR].name, static_cast<json_int_t>(version->major),
+                   vl_json_keys[VL_KEY_VERSION_MINOR].name, static_cast<json_int_t>(version->minor),
+                   vl_json_keys[VL_KEY_VERSION_BUILD].name, version->build);
+}
+
+VlVersion* vl_version_decode(const json_t* json) {
+  if (json_object_size(json) == 0) {
+    errno = EINVAL;
+    return nullptr;
+  }
+  int64_t major = 0;
+  int64_t minor = 0;
+  const char* build = nullptr;
+  const char* key;
+  const json_t* value;
+  json_object_foreach(const_cast<json_t*>(json), key, value) {
+    switch (vl_json_key("VlVersion", key, value)) {
+      case VL_KEY_VERSION_MAJOR:
+        major = json_integer_value(value);
+        break;
+      case VL_KEY_VERSION_MINOR:
+        minor = json_integer_value(value);
+        break;
+      case VL_KEY_VERSION_BUILD:
+        build = json_string_value(value);
+        break;
+      default:
+        break;
+    }
+  }
+  VlVersion* version = vl_version_ctor(major, minor, build);
+  if (!version) VL_LOG(vl_log_general(), VL_LOG_FATAL, "Could not allocate memory for version information.");
+  return version;
 }
 
 const char* vl_strversion(const VlVersion* version) {

@@ -1,0 +1,78 @@
+// IPv4 sockets for the whole system: TCP for the local IPC connection, UDP
+// (unicast or multicast) for RTP and RTCP, with the options the media path
+// depends on. Every failing system call is logged as "%s failed: %i - %s".
+#pragma once
+
+#include <netinet/in.h>
+#include <sys/select.h>
+#include <sys/socket.h>
+#include <sys/types.h>
+
+#include <cstddef>
+#include <cstdint>
+
+struct vl_socket {
+  // Peer of a TCP socket, destination of a UDP sender, group or source of a
+  // UDP receiver.
+  sockaddr_in remote_addr;
+  // Local side; its address also selects the outgoing multicast interface
+  // and the interface of a group membership.
+  sockaddr_in bind_to_itf;
+  int type;  // SOCK_STREAM or SOCK_DGRAM
+  // 0 in a fresh zero-filled record: no socket yet; -1 once closed.
+  int handle;
+  uint8_t dscp;  // applied to outgoing packets of a producer; 0: none
+};
+
+// Size of the text vl_printable_addr allocates.
+inline constexpr std::size_t vl_printable_addr_size = 46;
+
+int vl_socket_init();
+void vl_socket_exit();
+
+// Creates the socket in `sock`, or in a new zero-filled record (free with
+// delete) when `sock` is null. A record whose socket exists is returned
+// unchanged. Null on failure.
+vl_socket* vl_socket_ctor(vl_socket* sock, const char* address_text, uint16_t port, int type);
+// Closes (a TCP socket after shutting it down) and returns the record; never frees.
+vl_socket* vl_socket_dtor(vl_socket* sock);
+
+// Binds the local side; with a multicast remote address and a port, binds the
+// group itself. `interface_name` binds to the device when running as root.
+int vl_socket_bind(vl_socket* sock, const char* interface_name, const char* local_address_text, uint16_t port);
+int vl_socket_listen(vl_socket* sock);
+// A new record (free with delete) for the accepted peer, or null.
+vl_socket* vl_socket_accept(vl_socket* listening);
+// TCP only; a UDP record returns 0 without doing anything.
+int vl_socket_connect(vl_socket* sock);
+
+int vl_socket_enable_producer(vl_socket* sock, uint8_t dscp, uint8_t ttl);
+int vl_socket_disable_producer(vl_socket* sock);
+// Non-blocking receive; joins the group of a multicast remote address.
+int vl_socket_enable_consumer(vl_socket* sock);
+int vl_socket_disable_consumer(vl_socket* sock);
+
+ssize_t vl_socket_send(vl_socket* sock, const void* data, std::size_t length, int flags);
+ssize_t vl_socket_recv(vl_socket* sock, void* buffer, std::size_t size, int flags);
+
+// Multiplies the receive (or send) buffer size by 128; returns the size
+// requested, 0 on failure.
+int vl_socket_largebuf(vl_socket* sock, bool receive);
+
+void vl_socket_close(vl_socket* sock);
+int vl_socket_handle(const vl_socket* sock);
+void vl_socket_errlog(const char* text);
+
+// select() with a budget in nanoseconds: on a wake-up the budget is reduced
+// by the time spent; on a time-out it is left as it was.
+int vl_select(int count, fd_set* read_set, fd_set* write_set, fd_set* error_set, uint64_t* budget);
+
+// The group 239.S.C.D for a base address (network byte order in and out).
+uint32_t vl_get_mc_addr(uint32_t base_address, int ttl, int scope);
+// Dotted IPv4 address of the first interface whose name begins with
+// `interface_name`, into 16 bytes at `output`. 0 or -1.
+int vl_socket_local_addr(const char* interface_name, char* output);
+int vl_get_ip4_addr();
+// Printable address into `buffer` (vl_printable_addr_size bytes), or into a
+// new buffer (free with free()) when `buffer` is null.
+char* vl_printable_addr(char* buffer, const sockaddr_in* address);

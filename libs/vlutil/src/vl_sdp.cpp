@@ -103,16 +103,15 @@ int digit_value(char c) {
 
 bool is_decimal_digit(char c) { return c >= '0' && c <= '9'; }
 
-// A positive decimal number such as 0.333, kept exactly as
-// numerator / denominator (digits beyond the 18th significant one are dropped).
+// A decimal number such as 0.333, kept exactly as numerator / denominator
+// (digits beyond about the 17th are dropped: far below one frame).
 struct Decimal {
   uint64_t numerator;
   uint64_t denominator;
 };
 
 // Reads one line the way the sscanf conversions "%s", "%d", "%i" and "%f"
-// read text, but never beyond the end of that line. A failed read leaves the
-// position where it was.
+// read text, but never beyond the end of that line.
 class LineScanner {
  public:
   explicit LineScanner(const char* text) : pos_(text), end_(line_end(text)) {}

@@ -3,21 +3,20 @@
 #include <md5.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <ctime>
 
-static_assert(sizeof(VlRandomRecord) == 4 + 4 + 8 + 8 + 4 + 4 + 8 + 127 + 1 + 8, "the record has no hidden padding");
+static_assert(sizeof(VlRandomRecord) == 4 + 4 + 8 + 8 + 4 + 4 + 8 + 127 + 1, "the record has no hidden padding");
 
 namespace {
 
-std::atomic<uint64_t> calls{0};
-
+// Into a zero-filled field; longer names are cut.
 void copy_login(char (&login)[vl_random_login_size]) {
   char name[256] = {};
   const bool known = getlogin_r(name, sizeof name) == 0 && name[0] != '\0';
-  std::snprintf(login, sizeof login, "%s", known ? name : "system");
+  const char* source = known ? name : "system";
+  std::memcpy(login, source, std::min(std::strlen(source), sizeof login - 1));
 }
 
 }  // namespace
@@ -31,7 +30,6 @@ void vl_random32_record(uint32_t type, VlRandomRecord* record) {
   record->tid = static_cast<uint32_t>(gettid());
   record->number = 127;
   copy_login(record->login);
-  record->sequence = calls.fetch_add(1, std::memory_order_relaxed);
 }
 
 uint32_t vl_random32_digest(const VlRandomRecord& record) {

@@ -19,9 +19,6 @@ struct VlRandomRecord {
   uint64_t number;  // 127
   char login[vl_random_login_size];  // login name or "system", zero-filled
   char reserved1;
-  // Calls so far in this process: two calls within one clock() tick on one
-  // thread would otherwise hash the same record.
-  uint64_t sequence;
 };
 
 // Fills `record` for the calling thread and the current time.

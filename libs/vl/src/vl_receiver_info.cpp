@@ -6,7 +6,6 @@
 
 #include <cstring>
 #include <new>
-#include <string>
 
 namespace {
 
@@ -67,10 +66,10 @@ void store_report(VlReceiverInfo& entry, const uint32_t block[vl_report_block_wo
 json_t* cname_string(const VlReceiverInfo& entry) {
   const std::size_t length = strnlen(entry.cname, sizeof entry.cname);
   if (json_t* text = json_stringn(entry.cname, length)) return text;
-  std::string ascii(entry.cname, length);
-  for (char& c : ascii)
-    if (static_cast<unsigned char>(c) >= 0x80) c = '?';
-  return json_stringn(ascii.data(), ascii.size());
+  char ascii[sizeof entry.cname];
+  for (std::size_t i = 0; i < length; ++i)
+    ascii[i] = static_cast<unsigned char>(entry.cname[i]) >= 0x80 ? '?' : entry.cname[i];
+  return json_stringn(ascii, length);
 }
 
 bool put(json_t* object, vl_json_key_index key, json_t* value) {

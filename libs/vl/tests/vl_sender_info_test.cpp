@@ -67,17 +67,6 @@ TEST(VlSenderInfo, DecodePassesOverForeignAndMistypedMembers) {
   EXPECT_EQ(capture.count("VlSenderInfo: Unknown key other inside json object!"), 1);
 }
 
-TEST(VlSenderInfo, CopyIsIndependent) {
-  VlSenderInfo info{1, 2, 3, 4, 5, 6};
-  const SenderInfoPtr copy(vl_sender_info_copy(&info));
-  ASSERT_TRUE(copy);
-  info.psend = 99;
-  EXPECT_EQ(copy->ssrc, 1u);
-  EXPECT_EQ(copy->psend, 5u);
-  EXPECT_EQ(vl_sender_info_copy(nullptr), nullptr);
-  vl_sender_info_dtor(nullptr);
-}
-
 TEST(VlSenderInfoUpdate, StoresTheReportAndWarnsAboutStalledCounts) {
   vltest::LogCapture capture;
   VlSenderInfo info{};

@@ -1,0 +1,13 @@
+// The L32 payload format, decoder side.
+#pragma once
+
+#include "vlcodec/vl_dec.h"
+
+extern const VlDecTypeDescriptor vl_dec_raw_ts;
+
+// A new L32 decoder writing to `play` for the stream of the SDP, or null
+// (errno EINVAL).
+VlDec* vl_dec_raw_ctor(VlPlayIfc* play, const char* sdp);
+
+// The factory when `encoding` begins with "L32", else null.
+vl_dec_make_fn vl_dec_raw_match(const char* encoding);

@@ -1,0 +1,83 @@
+#include "vlcodec/vl_dec.h"
+
+#include "codec_registry.h"
+#include "codec_setup.h"
+
+#include <cerrno>
+
+const VlDecTypeDescriptor vl_dec_ts = {{&vl_object_ts, "VlDec", nullptr}, nullptr, nullptr};
+
+namespace {
+
+log4c_category_t* category = nullptr;
+CodecRegistry<VlDecTypeDescriptor> registry;
+
+}  // namespace
+
+log4c_category_t* vl_decoder_category() { return category; }
+
+VlDec::VlDec(VlPlayIfc* play) : play_(play), map_(nullptr) {}
+
+uint32_t VlDec::channels() {
+  const VlCodecMap::Reader reader(map_);
+  return reader.map() ? static_cast<uint32_t>(reader.map()->count()) : 0;
+}
+
+vl_rational VlDec::timescale() { return timescale_; }
+
+int VlDec::set_map(const VlChannelMap* map) { return vl_codec_install_map(map_, map, play_->properties()->channels); }
+
+VlChannelMap* VlDec::get_map() {
+  const VlCodecMap::Reader reader(map_);
+  return reader.map() ? vl_channel_map_remap(reader.map(), nullptr, 0) : nullptr;
+}
+
+int32_t VlDec::process(uint32_t, const uint8_t*, int32_t) { vl_object_abort("vl_dec_process"); }
+
+bool VlDec::configure(const char* sdp) {
+  CodecSdp parsed{};
+  errno = EINVAL;
+  if (!read_codec_sdp(sdp, stream_name_, sizeof stream_name_, &parsed)) return false;
+  timescale_ = parsed.timescale;
+  if (parsed.channels == 0 || parsed.channels > vl_codec_max_channels || timescale_.den == 0) return false;
+  if (!parsed.has_stream_name) {
+    VL_LOG(category, VL_LOG_ERROR, "Could not decode associated stream name from SDP!");
+    return false;
+  }
+  if (timescale_.nom != play_->properties()->rate.nom) return false;
+  VlChannelMapPtr map(unconnected_map(parsed.channels));
+  if (!map) return false;
+  map_.replace(std::move(map));
+  return true;
+}
+
+uint32_t vl_dec_channels(VlDec* dec) { return dec->channels(); }
+vl_rational vl_dec_timescale(VlDec* dec) { return dec->timescale(); }
+int vl_dec_set_map(VlDec* dec, const VlChannelMap* map) { return dec->set_map(map); }
+VlChannelMap* vl_dec_get_map(VlDec* dec) { return dec->get_map(); }
+int32_t vl_dec_process(VlDec* dec, uint32_t ts, const uint8_t* payload, int32_t length) {
+  return dec->process(ts, payload, length);
+}
+
+int vl_decoders_init() {
+  category = log4c_category_get("velanto.decoders");
+  return vl_register_decoders();
+}
+
+void vl_decoders_done() { vl_dec_unregister_all(); }
+
+int vl_dec_register(const char* name, const VlDecTypeDescriptor* descriptor) {
+  if (registry.add(name, descriptor)) return 0;
+  VL_LOG(category, VL_LOG_FATAL, "Allocating list memory for decoder %s failed.", name ? name : "");
+  return -1;
+}
+
+void vl_dec_unregister_all() { registry.clear(); }
+
+vl_dec_make_fn vl_dec_find(const char* encoding) {
+  vl_dec_make_fn make = registry.find(encoding);
+  if (!make) VL_LOG(category, VL_LOG_ERROR, "Invalid decoder: %s", encoding ? encoding : "(null)");
+  return make;
+}
+
+int vl_dec_foreach_mime(void* arg, vl_codec_mime_fn fn) { return fn ? registry.foreach_mime(arg, fn) : 0; }

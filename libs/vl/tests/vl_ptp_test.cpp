@@ -117,13 +117,15 @@ class PtpPoll : public ::testing::Test {
     vl_ptp_poll(nullptr);
     vl_device_dtor(device_);
     vl_posix_ptp_exit();
-    while (VlPtpInterface* ifc = vl_ptp_ifc_get(vl_ptp_any_domain)) vl_ptp_ifc_remove(ifc);
+    while (VlPtpInterface* registered = vl_ptp_ifc_get(vl_ptp_any_domain)) vl_ptp_ifc_remove(registered);
     vl_ptp_exit();
   }
   VlPtpStatus status() {
     VlLock lock(device_->ptp_lock);
     return device_->ptp_status;
   }
+  // Outlives the poll thread, which TearDown stops.
+  TestInterface ifc;
   VlDevice* device_ = nullptr;
 };
 
@@ -142,7 +144,6 @@ TEST_F(PtpPoll, SystemClockReferenceIsNeverSynchronized) {
 
 TEST_F(PtpPoll, FailuresAreRetriedEvery999Ms) {
   vltest::LogCapture capture;
-  TestInterface ifc;
   ASSERT_TRUE(vl_ptp_ifc_add(&ifc));
   ASSERT_EQ(vl_ptp_poll(device_), 0);
   std::this_thread::sleep_for(2500ms);
@@ -158,7 +159,6 @@ TEST_F(PtpPoll, FailuresAreRetriedEvery999Ms) {
 
 TEST_F(PtpPoll, GainingSyncResyncsOnceAndLosingItIsReported) {
   vltest::LogCapture capture;
-  TestInterface ifc;
   ifc.set_status(true, false);
   ASSERT_TRUE(vl_ptp_ifc_add(&ifc));
   ASSERT_EQ(vl_ptp_poll(device_), 0);
@@ -194,7 +194,6 @@ TEST_F(PtpPoll, EndsWhenNoInterfaceIsRegistered) {
 }
 
 TEST_F(PtpPoll, StopIsPrompt) {
-  TestInterface ifc;
   ASSERT_TRUE(vl_ptp_ifc_add(&ifc));
   ASSERT_EQ(vl_ptp_poll(device_), 0);
   std::this_thread::sleep_for(50ms);

@@ -10,6 +10,7 @@ const VlDecTypeDescriptor vl_dec_ts = {{&vl_object_ts, "VlDec", nullptr}, nullpt
 namespace {
 
 log4c_category_t* category = nullptr;
+int users = 0;
 CodecRegistry<VlDecTypeDescriptor> registry;
 
 }  // namespace
@@ -59,12 +60,17 @@ int32_t vl_dec_process(VlDec* dec, uint32_t ts, const uint8_t* payload, int32_t 
   return dec->process(ts, payload, length);
 }
 
+// Every send or receive manager initialises the registry; it is filled by
+// the first and emptied by the last, so that managers of several network
+// interfaces share it.
 int vl_decoders_init() {
   category = log4c_category_get("velanto.decoders");
-  return vl_register_decoders();
+  return users++ == 0 ? vl_register_decoders() : 0;
 }
 
-void vl_decoders_done() { vl_dec_unregister_all(); }
+void vl_decoders_done() {
+  if (users > 0 && --users == 0) vl_dec_unregister_all();
+}
 
 int vl_dec_register(const char* name, const VlDecTypeDescriptor* descriptor) {
   if (registry.add(name, descriptor)) return 0;

@@ -11,6 +11,7 @@ const VlEncTypeDescriptor vl_enc_ts = {{&vl_object_ts, "VlEnc", nullptr}, nullpt
 namespace {
 
 log4c_category_t* category = nullptr;
+int users = 0;
 CodecRegistry<VlEncTypeDescriptor> registry;
 
 }  // namespace
@@ -81,12 +82,17 @@ uint64_t vl_enc_process(VlEnc* enc, uint64_t frames, uint32_t ts, uint8_t* buffe
   return enc->process(frames, ts, buffer, size);
 }
 
+// Every send or receive manager initialises the registry; it is filled by
+// the first and emptied by the last, so that managers of several network
+// interfaces share it.
 int vl_encoders_init() {
   category = log4c_category_get("velanto.encoders");
-  return vl_register_encoders();
+  return users++ == 0 ? vl_register_encoders() : 0;
 }
 
-void vl_encoders_done() { vl_enc_unregister_all(); }
+void vl_encoders_done() {
+  if (users > 0 && --users == 0) vl_enc_unregister_all();
+}
 
 int vl_enc_register(const char* name, const VlEncTypeDescriptor* descriptor) {
   return registry.add(name, descriptor) ? 0 : -1;

@@ -8,3 +8,11 @@ bool vl_log_ratelimit_pass(vl_utc_time* last) {
   *last = now;
   return true;
 }
+
+bool VlRateLimit::pass() {
+  const uint64_t now = vl_realtime_ns();
+  uint64_t last = last_ns_.load(std::memory_order_relaxed);
+  if (last != 0 && now >= last && now - last <= 999999999ULL) return false;
+  // Of several threads passing at once, one writes the message.
+  return last_ns_.compare_exchange_strong(last, now, std::memory_order_relaxed);
+}

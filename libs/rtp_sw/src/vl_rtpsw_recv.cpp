@@ -1,0 +1,538 @@
+#include "rtp_sw/vl_rtpsw_recv.h"
+
+#include "rtp_sequence.h"
+#include "rtp_sw/vl_rtp_packet.h"
+#include "vlcodec/vl_dec.h"
+#include "vlsys/vl_condition.h"
+#include "vlsys/vl_log.h"
+#include "vlsys/vl_log_ratelimit.h"
+#include "vlsys/vl_sched.h"
+#include "vlsys/vl_socket.h"
+#include "vlsys/vl_thread.h"
+#include "vlsys/vl_time.h"
+#include "vlutil/vl_growable_array.h"
+#include "vlutil/vl_sdp.h"
+
+#include <arpa/inet.h>
+#include <fcntl.h>
+#include <poll.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+const VlTypeDescriptor vl_recvmgr_sw_ts = {&vl_recvmgr_ts, "VlRecvmgrSw", nullptr};
+
+namespace {
+
+constexpr int initial_list_capacity = 16;
+constexpr int poll_timeout_ms = 1000;
+// Datagrams taken from one socket before the others get their turn.
+constexpr int datagrams_per_turn = 16;
+
+constexpr int parse_error_size = 1;
+constexpr int parse_error_header = 2;
+constexpr int parse_error_seqno = 8;
+constexpr int parse_error_payload = 16;
+
+log4c_category_t* category = nullptr;
+// Parse errors are limited for all receivers together.
+VlRateLimit parse_error_limit;
+
+struct ObjectDeleter {
+  void operator()(VlObject* obj) const { vl_object_delete(obj); }
+};
+
+// One receiving stream: the handle add_stream returns. Only the reactor
+// thread reads packets and changes timing; the statistics are shared with
+// get_receiver_info under their lock.
+struct RecvEntry {
+  vl_socket socket{};
+  char name[vl_codec_stream_name_size] = {};
+  std::unique_ptr<VlDec, ObjectDeleter> decoder;
+  VlPlayIfc* play = nullptr;
+  uint32_t sync_time = 0;
+  int32_t delay = 0;
+  int32_t offset = 0;
+  bool synchronized = true;
+  std::atomic<bool> timing_established{false};
+  std::atomic<bool> inactive{true};
+  bool dropped = false;  // set by the reactor under the queue lock
+  uint8_t header_byte = 0;
+  uint8_t payload_type = 0;
+  uint32_t sender_ssrc = 0;
+  uint32_t header_length = 0;
+  vl_mutex statistics_lock{};
+  RtpSequence sequence;
+  vl_rational timescale = {0, 0};
+  vl_utc_time bad_seqno_logged{};
+  uint8_t buffer[vl_rtp_receive_buffer_size];
+};
+
+enum class CommandCode { add = 0, remove = 1, stop = 2, resync = 3 };
+
+struct Command {
+  RecvEntry* entry;
+  CommandCode code;
+};
+
+// A pipe that wakes the reactor; each manager has its own.
+class Interrupter {
+ public:
+  ~Interrupter() { close_ends(); }
+  bool open() {
+    int fds[2];
+    if (pipe2(fds, O_NONBLOCK | O_CLOEXEC) != 0) return false;
+    read_fd_ = fds[0];
+    write_fd_ = fds[1];
+    return true;
+  }
+  int read_fd() const { return read_fd_; }
+  void wake() {
+    const char byte = 0;
+    (void)!write(write_fd_, &byte, 1);
+  }
+  void drain() {
+    char bytes[1024];
+    while (read(read_fd_, bytes, sizeof bytes) == static_cast<ssize_t>(sizeof bytes)) {
+    }
+  }
+
+ private:
+  void close_ends() {
+    if (read_fd_ >= 0) close(read_fd_);
+    if (write_fd_ >= 0) close(write_fd_);
+    read_fd_ = write_fd_ = -1;
+  }
+  int read_fd_ = -1;
+  int write_fd_ = -1;
+};
+
+void release(RecvEntry* e) {
+  vl_mutex_dtor(&e->statistics_lock);
+  vl_socket_disable_consumer(&e->socket);
+  vl_socket_dtor(&e->socket);
+  delete e;
+}
+
+void log_parse_error(const RecvEntry* e, int bits) {
+  VL_LOG_SHARED_RATELIMITED(parse_error_limit, category, VL_LOG_ERROR, "%s: RTP parse error %d (%s %s %s %s %s)",
+                            e->name, bits, bits & parse_error_size ? "size" : "",
+                            bits & parse_error_header ? "header" : "", "", bits & parse_error_seqno ? "seq#" : "",
+                            bits & parse_error_payload ? "payld" : "");
+}
+
+// Parses the header when its first byte changed; 0 or parse error bits.
+int parse_header(RecvEntry* e, const uint8_t* b, size_t n) {
+  const auto first = static_cast<uint8_t>(b[0] & ~vl_rtp_padding_bit);
+  if (first == e->header_byte) return 0;
+  if ((b[0] & vl_rtp_version_mask) != vl_rtp_version_2) return parse_error_header;
+  const uint32_t csrc = b[0] & vl_rtp_csrc_count_mask;
+  uint32_t length = vl_rtp_header_size + 4 * csrc;
+  if (b[0] & vl_rtp_extension_bit) {
+    if (n < 16 + 4 * csrc) return parse_error_header;
+    length += 4 + 4 * uint32_t{vl_rtp_get16(b + vl_rtp_header_size + 4 * csrc + 2)};
+  }
+  if (length >= n) return parse_error_size;
+  e->header_length = length;
+  e->sender_ssrc = vl_rtp_ssrc(b);
+  {
+    VlLock lock(e->statistics_lock);
+    e->sequence.reset(vl_rtp_seqno(b));
+  }
+  e->header_byte = first;
+  return 0;
+}
+
+void log_sequence(RecvEntry* e, uint16_t highest, uint16_t seqno, SequenceVerdict verdict) {
+  if (verdict == SequenceVerdict::in_order) return;
+  VL_LOG_RATELIMITED(&e->bad_seqno_logged, category, VL_LOG_WARN, "%s: Bad RTP seq. no. %u -> %u (%d)", e->name,
+                     highest, seqno, static_cast<int>(static_cast<uint16_t>(seqno - highest - 1)));
+  if (verdict == SequenceVerdict::reordered)
+    VL_LOG(category, VL_LOG_WARN, "%s: RTP packet reorder %u -> %u", e->name, highest, seqno);
+  else if (verdict == SequenceVerdict::restart)
+    VL_LOG(category, VL_LOG_ERROR, "%s: RTP restart seq. checker %u -> %u", e->name, highest, seqno);
+}
+
+void establish_timing(RecvEntry* e, uint32_t rtp_ts) {
+  const VlTimestampRelation relation = e->play->timestamp_relation();
+  const uint32_t lo = e->synchronized ? relation.ts - vl_time_ns2ts(relation.ptp_ns, e->timescale)
+                                      : relation.ts - rtp_ts;
+  const auto offset = static_cast<int32_t>(lo + static_cast<uint32_t>(e->delay) - e->sync_time);
+  if (offset != e->offset) {
+    VL_LOG(category, VL_LOG_INFO, "%s: Receiving %s stream timing: ptp %lluns, so %x, lt %x, lo %x, dy %x, of %x(%d)\n",
+           e->name, e->synchronized ? "synchronized" : "syntonized",
+           static_cast<unsigned long long>(relation.ptp_ns), e->sync_time, relation.ts, lo,
+           static_cast<uint32_t>(e->delay), static_cast<uint32_t>(offset), offset - e->offset);
+    e->offset = offset;
+  }
+  e->timing_established = true;
+}
+
+void handle_packet(RecvEntry* e, const uint8_t* b, size_t n) {
+  const uint32_t arrival = e->play->current_timestamp() + static_cast<uint32_t>(e->offset);
+  int error = parse_header(e, b, n);
+  if (!error && (b[1] & vl_rtp_payload_type_mask) != e->payload_type) error = parse_error_payload;
+  size_t padding = 0;
+  if (!error && (b[0] & vl_rtp_padding_bit)) {
+    padding = b[n - 1];
+    if (e->header_length + padding >= n) error = parse_error_size;
+  }
+  const uint16_t seqno = vl_rtp_seqno(b);
+  if (!error) {
+    VlLock lock(e->statistics_lock);
+    if (e->sequence.is_duplicate(seqno)) {
+      VL_LOG(category, VL_LOG_ERROR, "%s: Packet duplication on seq. no: %u", e->name, seqno);
+      error = parse_error_seqno;
+    }
+  }
+  if (error) {
+    log_parse_error(e, error);
+    return;
+  }
+  const uint32_t rtp_ts = vl_rtp_timestamp(b);
+  uint16_t highest = 0;
+  SequenceVerdict verdict;
+  {
+    VlLock lock(e->statistics_lock);
+    highest = e->sequence.highest();
+    verdict = e->sequence.check(seqno, rtp_ts, arrival, static_cast<uint32_t>(e->timescale.nom));
+  }
+  log_sequence(e, highest, seqno, verdict);
+  if (!e->timing_established) establish_timing(e, rtp_ts);
+  const size_t payload_length = n - e->header_length - padding;
+  vl_dec_process(e->decoder.get(), rtp_ts + static_cast<uint32_t>(e->offset), b + e->header_length,
+                 static_cast<int32_t>(payload_length));
+}
+
+void receive_from(RecvEntry* e) {
+  for (int i = 0; i < datagrams_per_turn && !e->inactive; ++i) {
+    const ssize_t n = vl_socket_recv(&e->socket, e->buffer, sizeof e->buffer, MSG_DONTWAIT);
+    if (n <= 0) return;
+    // Shorter than a header: nothing in it can be read.
+    if (static_cast<size_t>(n) < vl_rtp_header_size) {
+      log_parse_error(e, parse_error_size);
+      continue;
+    }
+    handle_packet(e, e->buffer, static_cast<size_t>(n));
+  }
+}
+
+bool open_socket(RecvEntry* e, const vl_host_iface* interface, const char* sdp) {
+  if (vl_sdp_stream_name(sdp, e->name, sizeof e->name - 1) != 0) {
+    VL_LOG(category, VL_LOG_ERROR, "Could not decode associated stream name from SDP!");
+    return false;
+  }
+  const int port = vl_sdp_dst_port(sdp);
+  char address[vl_sdp_addr_size] = {};
+  if (port <= 0 || vl_sdp_dst_addr(sdp, address) < 0) return false;
+  in_addr local{interface->addr};
+  char local_text[INET_ADDRSTRLEN] = {};
+  inet_ntop(AF_INET, &local, local_text, sizeof local_text);
+  char name[vl_iface_name_size + 1] = {};
+  std::memcpy(name, interface->name, vl_iface_name_size);
+  if (!vl_socket_ctor(&e->socket, address, static_cast<uint16_t>(port), SOCK_DGRAM)) return false;
+  if (vl_socket_bind(&e->socket, name, local_text, static_cast<uint16_t>(port)) != 0 ||
+      vl_socket_enable_consumer(&e->socket) != 0) {
+    vl_socket_dtor(&e->socket);
+    return false;
+  }
+  const int buffer = vl_socket_largebuf(&e->socket, true);
+  if (buffer > 0) {
+    VL_LOG(category, VL_LOG_INFO, "vl_socket_largebuf set the buffer size to %d", buffer);
+    return true;
+  }
+  VL_LOG(category, VL_LOG_ERROR, "vl_socket_largebuf failed with errno %d", errno);
+  vl_socket_disable_consumer(&e->socket);
+  vl_socket_dtor(&e->socket);
+  return false;
+}
+
+bool make_decoder(RecvEntry* e, const char* sdp) {
+  char encoding[vl_sdp_encoding_max] = {};
+  vl_sdp_encoding(sdp, encoding, sizeof encoding);
+  vl_dec_make_fn make = vl_dec_find(encoding);
+  if (!make) {
+    VL_LOG(category, VL_LOG_ERROR, "No suitable decoder found for %s", encoding);
+    return false;
+  }
+  e->decoder.reset(make(e->play, sdp));
+  if (!e->decoder) {
+    VL_LOG(category, VL_LOG_ERROR, "Cannot construct decoder for %s", encoding);
+    return false;
+  }
+  return true;
+}
+
+class VlRecvmgrSw final : public VlRecvmgr {
+ public:
+  VlRecvmgrSw() : streams_(initial_list_capacity) {}
+  ~VlRecvmgrSw() override;
+
+  bool start();
+
+  const VlTypeDescriptor& type() const override { return vl_recvmgr_sw_ts; }
+  VlStreamHandle add_stream(const vl_host_iface* interface, const char* sdp, VlPlayIfc* play,
+                            int32_t delay) override;
+  void remove_stream(VlStreamHandle stream) override;
+  bool get_receiver_info(VlStreamHandle stream, VlReceiverInfo* info) override;
+  uint32_t channels(VlStreamHandle stream) override;
+  int set_channel_map(VlStreamHandle stream, const VlChannelMap* map) override;
+  int get_decoders(json_t* array) override;
+  void resync_all() override;
+
+ private:
+  static void* reactor_main(void* self);
+  void run();
+  bool queue(RecvEntry* entry, CommandCode code);
+  // False when told to stop.
+  bool process_commands();
+  void rebuild_poll_set();
+
+  Interrupter interrupter_;
+  vl_thread thread_{};
+  bool thread_started_ = false;
+  vl_mutex queue_lock_{};
+  vl_condition queue_done_{};  // a command was carried out
+  std::vector<Command> commands_;
+  bool running_ = false;  // under queue_lock_
+  // The reactor's own: changed only on its thread.
+  VlGrowableArray<RecvEntry*> streams_;
+  std::vector<pollfd> poll_set_;
+};
+
+bool VlRecvmgrSw::start() {
+  if (!vl_mutex_ctor(&queue_lock_) || !vl_condition_ctor(&queue_done_) || !interrupter_.open()) {
+    VL_LOG(category, VL_LOG_ERROR, "select_reactor: cannot create barrier");
+    return false;
+  }
+  try {
+    commands_.reserve(8);
+    poll_set_.reserve(initial_list_capacity + 1);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+  VlLock lock(queue_lock_);
+  if (!vl_thread_ctor(&thread_, reactor_main, "select_reactor", this)) {
+    VL_LOG(category, VL_LOG_ERROR, "select_reactor: cannot create thread");
+    return false;
+  }
+  thread_started_ = true;
+  while (!running_) pthread_cond_wait(&queue_done_.handle, &queue_lock_.handle);
+  return true;
+}
+
+void* VlRecvmgrSw::reactor_main(void* self) {
+  static_cast<VlRecvmgrSw*>(self)->run();
+  return nullptr;
+}
+
+void VlRecvmgrSw::rebuild_poll_set() {
+  poll_set_.clear();
+  poll_set_.push_back({interrupter_.read_fd(), POLLIN, 0});
+  for (int i = 0; i < streams_.count(); ++i)
+    poll_set_.push_back({vl_socket_handle(&streams_[i]->socket), POLLIN, 0});
+}
+
+// Poll rather than select: descriptors above FD_SETSIZE must not corrupt a
+// descriptor set in a daemon with many streams.
+void VlRecvmgrSw::run() {
+  vl_sched_boost_thread();
+  {
+    VlLock lock(queue_lock_);
+    running_ = true;
+    pthread_cond_broadcast(&queue_done_.handle);
+  }
+  VL_LOG(category, VL_LOG_DEBUG, "select reactor thread started");
+  rebuild_poll_set();
+  for (;;) {
+    const int ready = poll(poll_set_.data(), poll_set_.size(), poll_timeout_ms);
+    if (ready < 1) continue;
+    if (poll_set_[0].revents) {
+      interrupter_.drain();
+      if (!process_commands()) return;
+      rebuild_poll_set();
+      continue;
+    }
+    for (int i = 0; i < streams_.count(); ++i)
+      if ((poll_set_[static_cast<size_t>(i) + 1].revents & POLLIN) && !streams_[i]->inactive)
+        receive_from(streams_[i]);
+  }
+}
+
+bool VlRecvmgrSw::process_commands() {
+  VlLock lock(queue_lock_);
+  bool keep_running = true;
+  for (const Command& command : commands_) {
+    RecvEntry* e = command.entry;
+    switch (command.code) {
+      case CommandCode::add:
+        if (!streams_.append(e)) e->dropped = true;
+        break;
+      case CommandCode::remove: {
+        const int index = streams_.find(e);
+        if (index >= 0) streams_.remove_at(index);
+        e->dropped = true;
+        break;
+      }
+      case CommandCode::stop:
+        VL_LOG(category, VL_LOG_INFO, "select reactor: stop");
+        keep_running = false;
+        break;
+      case CommandCode::resync:
+        for (int i = 0; i < streams_.count(); ++i) streams_[i]->timing_established = false;
+        break;
+    }
+  }
+  commands_.clear();
+  if (!keep_running) running_ = false;
+  pthread_cond_broadcast(&queue_done_.handle);
+  return keep_running;
+}
+
+bool VlRecvmgrSw::queue(RecvEntry* entry, CommandCode code) {
+  {
+    VlLock lock(queue_lock_);
+    try {
+      commands_.push_back({entry, code});
+    } catch (const std::bad_alloc&) {
+      return false;
+    }
+  }
+  interrupter_.wake();
+  return true;
+}
+
+VlStreamHandle VlRecvmgrSw::add_stream(const vl_host_iface* interface, const char* sdp, VlPlayIfc* play,
+                                       int32_t delay) {
+  if (!interface || !sdp || !play) {
+    VL_LOG(category, VL_LOG_DEBUG, "add_stream() called with illegal parameters");
+    errno = EFAULT;
+    return nullptr;
+  }
+  VL_LOG(category, VL_LOG_DEBUG, "Play Interface reported %d channels\n",
+         static_cast<int>(play->properties()->channels));
+  auto entry = std::make_unique<RecvEntry>();
+  RecvEntry* e = entry.get();
+  e->play = play;
+  e->delay = delay;
+  if (vl_sdp_sync_time(sdp, &e->sync_time) != 0) {
+    VL_LOG(category, VL_LOG_WARN, "Invalid or missing 'sync-time' attribute in SDP, creating syntonized stream!");
+    e->synchronized = false;
+    e->sync_time = 0;
+  }
+  char domain[vl_sdp_clock_domain_max] = {};
+  vl_sdp_clock_domain(sdp, domain, sizeof domain);
+  if (!make_decoder(e, sdp) || !open_socket(e, interface, sdp)) {
+    VL_LOG(category, VL_LOG_ERROR, "receiver couldn't be constructed (errno=%d)", errno);
+    errno = EINVAL;
+    return nullptr;
+  }
+  vl_mutex_ctor(&e->statistics_lock);
+  e->payload_type = static_cast<uint8_t>(vl_sdp_rtp_payload(sdp));
+  e->timescale = vl_dec_timescale(e->decoder.get());
+  e->inactive = false;
+  char encoding[vl_sdp_encoding_max] = {};
+  vl_sdp_encoding(sdp, encoding, sizeof encoding);
+  char address[vl_sdp_addr_size] = {};
+  vl_sdp_dst_addr(sdp, address);
+  VL_LOG(category, VL_LOG_INFO,
+         "%s: Receive RTP stream created using addr %s:%u, synced to %s, sync-time=%u, encoding=%s", e->name, address,
+         static_cast<unsigned>(vl_sdp_dst_port(sdp)), domain, e->sync_time, encoding);
+  if (!queue(e, CommandCode::add)) {
+    release(entry.release());
+    errno = ENOMEM;
+    return nullptr;
+  }
+  return entry.release();
+}
+
+void VlRecvmgrSw::remove_stream(VlStreamHandle stream) {
+  auto* e = static_cast<RecvEntry*>(stream);
+  if (!e || e->inactive.exchange(true)) return;
+  bool dropped = false;
+  if (queue(e, CommandCode::remove)) {
+    VlLock lock(queue_lock_);
+    while (!e->dropped && running_) pthread_cond_wait(&queue_done_.handle, &queue_lock_.handle);
+    dropped = e->dropped;
+  }
+  // An entry the stopped reactor still lists is released with the manager.
+  if (dropped) release(e);
+}
+
+bool VlRecvmgrSw::get_receiver_info(VlStreamHandle stream, VlReceiverInfo* info) {
+  auto* e = static_cast<RecvEntry*>(stream);
+  if (!e->timing_established) {
+    errno = EAGAIN;
+    return false;
+  }
+  VlLock lock(e->statistics_lock);
+  e->sequence.report(info, e->sender_ssrc, e->timescale);
+  return true;
+}
+
+uint32_t VlRecvmgrSw::channels(VlStreamHandle stream) {
+  return vl_dec_channels(static_cast<RecvEntry*>(stream)->decoder.get());
+}
+
+int VlRecvmgrSw::set_channel_map(VlStreamHandle stream, const VlChannelMap* map) {
+  auto* e = static_cast<RecvEntry*>(stream);
+  const VlMediaProperties* properties = e->play->properties();
+  VlChannelMapPtr ring_map(vl_channel_map_remap(map, properties->channel_table, properties->channels));
+  if (ring_map) vl_dec_set_map(e->decoder.get(), ring_map.get());
+  return 0;
+}
+
+int VlRecvmgrSw::get_decoders(json_t* array) {
+  return vl_dec_foreach_mime(array, [](void* arg, const char* mime) {
+    return json_array_append_new(static_cast<json_t*>(arg), json_string(mime));
+  });
+}
+
+void VlRecvmgrSw::resync_all() {
+  VL_LOG(category, VL_LOG_DEBUG, "Recv::resync_all called");
+  queue(nullptr, CommandCode::resync);
+}
+
+// Entries still listed belong to streams that were not removed; once the
+// reactor has stopped nothing uses them, so they are released here.
+VlRecvmgrSw::~VlRecvmgrSw() {
+  if (thread_started_) {
+    queue(nullptr, CommandCode::stop);
+    pthread_join(thread_.handle, nullptr);
+  }
+  VL_LOG(category, VL_LOG_DEBUG, "select reactor: destroy");
+  for (int i = streams_.count() - 1; i >= 0; --i) release(streams_[i]);
+  for (const Command& command : commands_)
+    if (command.code == CommandCode::add) release(command.entry);
+  vl_condition_dtor(&queue_done_);
+  vl_mutex_dtor(&queue_lock_);
+}
+
+}  // namespace
+
+VlRecvmgr* vl_recvmgr_sw_ctor() {
+  auto* manager = new (std::nothrow) VlRecvmgrSw;
+  if (!manager) return nullptr;
+  if (!manager->start()) {
+    delete manager;
+    return nullptr;
+  }
+  VL_LOG(category, VL_LOG_INFO, "VlRecvmgrSw successfully constructed");
+  return manager;
+}
+
+VlRecvmgr* vl_rtp_sw_recv_init() {
+  category = log4c_category_get("velanto.rtp.sw_receiver");
+  vl_decoders_init();
+  return vl_recvmgr_sw_ctor();
+}
+
+void vl_rtp_sw_recv_done(VlRecvmgr* manager) {
+  vl_object_delete(manager);
+  vl_decoders_done();
+}

@@ -1,0 +1,394 @@
+#include "rtp_sw/vl_rtpsw_send.h"
+
+#include "rtp_sw/vl_rtp_packet.h"
+#include "vlcodec/vl_enc.h"
+#include "vl/vl_sender_info.h"
+#include "vlsys/vl_condition.h"
+#include "vlsys/vl_log.h"
+#include "vlsys/vl_log_ratelimit.h"
+#include "vlsys/vl_socket.h"
+#include "vlsys/vl_time.h"
+#include "vlutil/vl_growable_array.h"
+#include "vlutil/vl_sdp.h"
+
+#include <arpa/inet.h>
+#include <sys/socket.h>
+
+#include <atomic>
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <memory>
+#include <new>
+#include <vector>
+
+const VlTypeDescriptor vl_sendmgr_sw_ts = {&vl_sendmgr_ts, "VlSendmgrSw", nullptr};
+
+namespace {
+
+constexpr uint32_t min_frames_per_packet = 8;
+constexpr int initial_list_capacity = 16;
+
+log4c_category_t* category = nullptr;
+// "timeslot missed" is limited for all streams together.
+VlRateLimit missed_slot_limit;
+
+struct ObjectDeleter {
+  void operator()(VlObject* obj) const { vl_object_delete(obj); }
+};
+
+// One sending stream: the handle add_stream returns. The timer callback
+// reads and writes it without a lock; removal first sets `removing`, then
+// removes the timer (waiting for a running callback), and only then frees.
+struct SendEntry {
+  vl_socket socket{};
+  char name[vl_codec_stream_name_size] = {};
+  uint32_t frames_per_packet = 0;
+  uint64_t payload_capacity = 0;
+  vl_rational timescale = {0, 0};
+  uint32_t sync_time = 0;
+  uint32_t position = 0;
+  uint32_t offset = 0;
+  uint16_t seqno = 0;
+  std::unique_ptr<VlEnc, ObjectDeleter> encoder;
+  VlCaptureIfc* capture = nullptr;
+  VlTimerHandle timer = nullptr;
+  std::atomic<bool> resync_pending{true};
+  std::atomic<bool> removing{false};
+  // Statistics, read by get_sender_info while the callback writes them.
+  std::atomic<uint32_t> last_rtp_ts{0};
+  std::atomic<uint64_t> last_send_ns{0};
+  std::atomic<uint32_t> packets_sent{0};
+  std::atomic<uint32_t> octets_sent{0};
+  std::vector<uint8_t> packet;
+};
+
+void release_socket(SendEntry* entry) {
+  vl_socket_disable_producer(&entry->socket);
+  vl_socket_dtor(&entry->socket);
+}
+
+void resync(SendEntry* e, uint32_t ts, uint64_t abs, uint32_t curr) {
+  const uint32_t rtp_now = vl_time_ns2ts(abs, e->timescale);
+  const uint32_t offset = e->sync_time + rtp_now - ts;
+  if (offset == e->offset) return;
+  const uint32_t position = curr - ((curr - ts) % e->frames_per_packet);
+  VL_LOG(category, VL_LOG_WARN, "%s: resync ts=%x abs=%llx curr=%x; timestamp %x->%x; offset %x->%x", e->name, ts,
+         static_cast<unsigned long long>(abs), curr, e->position, position, e->offset, offset);
+  e->position = position;
+  e->offset = offset;
+}
+
+void send_packet(SendEntry* e, uint64_t size, uint64_t abs) {
+  const ssize_t sent = vl_socket_send(&e->socket, e->packet.data(), size + vl_rtp_header_size, MSG_DONTWAIT);
+  if (sent < 0) {
+    char text[256];
+    VL_LOG(category, VL_LOG_ERROR, "%s: Could not send RTP packet: %s.", e->name, vl_strerror(errno, text, sizeof text));
+    return;
+  }
+  e->last_rtp_ts.store(e->offset + e->position, std::memory_order_relaxed);
+  e->last_send_ns.store(abs, std::memory_order_relaxed);
+  e->packets_sent.fetch_add(1, std::memory_order_relaxed);
+  e->octets_sent.fetch_add(static_cast<uint32_t>(size), std::memory_order_relaxed);
+}
+
+// Sends every packet the capture ring holds beyond the last one sent.
+void on_tick(void* user, uint32_t ts, uint64_t abs, uint32_t curr) {
+  auto* e = static_cast<SendEntry*>(user);
+  if (e->removing.load()) return;
+  if (e->resync_pending.exchange(false)) resync(e, ts, abs, curr);
+  uint8_t* header = e->packet.data();
+  while (!e->removing.load() && curr - e->position >= e->frames_per_packet) {
+    vl_rtp_put32(header + 4, e->offset + e->position);
+    vl_rtp_put16(header + 2, ++e->seqno);
+    uint64_t size = e->payload_capacity;
+    const uint64_t frames = vl_enc_process(e->encoder.get(), e->frames_per_packet, e->position,
+                                           header + vl_rtp_header_size, &size);
+    if (frames > 0) {
+      e->position += static_cast<uint32_t>(frames);
+      if (size > 0) send_packet(e, size, abs);
+      continue;
+    }
+    VL_LOG_SHARED_RATELIMITED(missed_slot_limit, category, VL_LOG_WARN, "%s: timeslot missed @ x%x (samples: %d)",
+                              e->name, e->position, static_cast<int>(curr - e->position));
+    e->position = curr;
+  }
+}
+
+bool frame_count_fits(uint32_t n, const VlMediaProperties* p) {
+  if (n < min_frames_per_packet) {
+    VL_LOG(category, VL_LOG_ERROR, "Invalid frame count %i, must be at least: %i!", static_cast<int>(n),
+           static_cast<int>(min_frames_per_packet));
+    return false;
+  }
+  const uint32_t larger = n > p->block_frames ? n : p->block_frames;
+  const uint32_t smaller = n > p->block_frames ? p->block_frames : n;
+  if (larger + (smaller % larger) < p->buffer_frames - 10) return true;
+  VL_LOG(category, VL_LOG_ERROR, "Invalid frame count: %i, block_size: %i, capture_depth: %i!", static_cast<int>(n),
+         static_cast<int>(p->block_frames), static_cast<int>(p->buffer_frames));
+  return false;
+}
+
+// Destination from the SDP and the socket towards it.
+bool open_socket(SendEntry* e, const vl_host_iface* interface, const char* sdp, uint8_t dscp) {
+  char domain[vl_sdp_clock_domain_max] = {};
+  vl_sdp_clock_domain(sdp, domain, sizeof domain);
+  if (vl_sdp_stream_name(sdp, e->name, sizeof e->name - 1) != 0) {
+    VL_LOG(category, VL_LOG_ERROR, "Could not decode associated stream name from SDP!");
+    return false;
+  }
+  const int port = vl_sdp_dst_port(sdp);
+  char address[vl_sdp_addr_size] = {};
+  const int ttl = vl_sdp_dst_addr(sdp, address);
+  if (port <= 0 || ttl <= 0) return false;
+  in_addr local{interface->addr};
+  char local_text[INET_ADDRSTRLEN] = {};
+  inet_ntop(AF_INET, &local, local_text, sizeof local_text);
+  if (!vl_socket_ctor(&e->socket, address, static_cast<uint16_t>(port), SOCK_DGRAM)) return false;
+  if (vl_socket_bind(&e->socket, nullptr, local_text, 0) != 0 ||
+      vl_socket_enable_producer(&e->socket, dscp, static_cast<uint8_t>(ttl)) != 0) {
+    vl_socket_dtor(&e->socket);
+    return false;
+  }
+  const int buffer = vl_socket_largebuf(&e->socket, false);
+  if (buffer <= 0)
+    VL_LOG(category, VL_LOG_ERROR, "vl_socket_largebuf failed with errno %d", errno);
+  else
+    VL_LOG(category, VL_LOG_DEBUG, "vl_socket_largebuf set the buffer size to %d", buffer);
+  return true;
+}
+
+bool make_encoder(SendEntry* e, const char* sdp, char* encoding, std::size_t size) {
+  vl_sdp_encoding(sdp, encoding, size);
+  vl_enc_make_fn make = vl_enc_find(encoding);
+  if (!make) {
+    VL_LOG(category, VL_LOG_ERROR, "Cannot find suitable encoder for %s", encoding);
+    return false;
+  }
+  e->encoder.reset(make(e->capture, sdp));
+  if (!e->encoder) {
+    VL_LOG(category, VL_LOG_ERROR, "Cannot construct encoder for %s", encoding);
+    return false;
+  }
+  return true;
+}
+
+void prepare_packet(SendEntry* e, const char* sdp, uint32_t ssrc, uint16_t first_seqno) {
+  e->payload_capacity = vl_enc_get_buffer_size(e->encoder.get(), e->frames_per_packet);
+  e->packet.assign((e->payload_capacity + 15) & ~uint64_t{3}, 0);
+  e->timescale = vl_enc_timescale(e->encoder.get());
+  uint8_t* header = e->packet.data();
+  header[0] = vl_rtp_version_2;
+  header[1] = static_cast<uint8_t>(vl_sdp_rtp_payload(sdp) & vl_rtp_payload_type_mask);
+  e->seqno = static_cast<uint16_t>(first_seqno - 1);
+  vl_rtp_put16(header + 2, e->seqno);
+  vl_rtp_put32(header + 8, ssrc);
+}
+
+class VlSendmgrSw final : public VlSendmgr {
+ public:
+  VlSendmgrSw() : streams_(initial_list_capacity) {}
+  ~VlSendmgrSw() override;
+
+  bool init() {
+    if (!vl_mutex_ctor(&lock_) || !vl_condition_ctor(&list_changed_)) {
+      VL_LOG(category, VL_LOG_ERROR, "Cannot create mutex");
+      return false;
+    }
+    ready_ = true;
+    return true;
+  }
+
+  const VlTypeDescriptor& type() const override { return vl_sendmgr_sw_ts; }
+  VlStreamHandle add_stream(const vl_host_iface* interface, const char* sdp, VlCaptureIfc* capture, uint32_t ssrc,
+                            uint16_t first_seqno, uint32_t frames_per_packet, uint8_t dscp) override;
+  void remove_stream(VlStreamHandle stream) override;
+  bool get_sender_info(VlStreamHandle stream, VlSenderInfo* info) override;
+  uint32_t channels(VlStreamHandle stream) override;
+  int set_channel_map(VlStreamHandle stream, const VlChannelMap* map) override;
+  int get_encoders(json_t* array) override;
+  void resync_all() override;
+
+ private:
+  bool start_timer(SendEntry* e);
+  void teardown(SendEntry* e);
+  bool list_append(SendEntry* e);
+
+  bool ready_ = false;
+  vl_mutex lock_{};
+  vl_condition list_changed_{};
+  VlGrowableArray<SendEntry*> streams_;
+};
+
+bool VlSendmgrSw::start_timer(SendEntry* e) {
+  e->position = e->capture->current_timestamp();
+  uint32_t interval = e->frames_per_packet;
+  e->timer = e->capture->timer_set(e->position, &interval, on_tick, e);
+  VL_LOG(category, VL_LOG_DEBUG, "Stream %s: Timer interrupt interval: requested: %i, reported: %i", e->name,
+         static_cast<int>(e->frames_per_packet), static_cast<int>(interval));
+  if (e->timer) return true;
+  const int err = errno;
+  std::perror("timer");
+  VL_LOG(category, VL_LOG_ERROR, "cannot obtain timer, error code %d", err);
+  return false;
+}
+
+bool VlSendmgrSw::list_append(SendEntry* e) {
+  VlLock lock(lock_);
+  return streams_.append(e);
+}
+
+VlStreamHandle VlSendmgrSw::add_stream(const vl_host_iface* interface, const char* sdp, VlCaptureIfc* capture,
+                                       uint32_t ssrc, uint16_t first_seqno, uint32_t frames_per_packet,
+                                       uint8_t dscp) {
+  if (!interface || !sdp || !capture) {
+    errno = EFAULT;
+    return nullptr;
+  }
+  const VlMediaProperties* properties = capture->properties();
+  if (!frame_count_fits(frames_per_packet, properties)) {
+    errno = EINVAL;
+    return nullptr;
+  }
+  VL_LOG(category, VL_LOG_DEBUG, "Capture interface reported %d channels", static_cast<int>(properties->channels));
+  auto entry = std::make_unique<SendEntry>();
+  SendEntry* e = entry.get();
+  e->capture = capture;
+  e->frames_per_packet = frames_per_packet;
+  char encoding[vl_sdp_encoding_max] = {};
+  if (!open_socket(e, interface, sdp, dscp)) {
+    errno = EINVAL;
+    return nullptr;
+  }
+  if (!make_encoder(e, sdp, encoding, sizeof encoding)) {
+    release_socket(e);
+    errno = EINVAL;
+    return nullptr;
+  }
+  prepare_packet(e, sdp, ssrc, first_seqno);
+  if (vl_sdp_sync_time(sdp, &e->sync_time) != 0) {
+    VL_LOG(category, VL_LOG_WARN, "Stream %s: Missing sync_time attribute in SDP!", e->name);
+    e->sync_time = 0;
+  }
+  if (!start_timer(e)) {
+    release_socket(e);
+    errno = EINVAL;
+    return nullptr;
+  }
+  char domain[vl_sdp_clock_domain_max] = {};
+  vl_sdp_clock_domain(sdp, domain, sizeof domain);
+  char address[vl_sdp_addr_size] = {};
+  vl_sdp_dst_addr(sdp, address);
+  VL_LOG(category, VL_LOG_INFO, "%s: Send RTP stream created using addr %s:%u, synced to %s, sync-time=%u, encoding=%s",
+         e->name, address, static_cast<unsigned>(vl_sdp_dst_port(sdp)), domain, e->sync_time, encoding);
+  if (!list_append(e)) {
+    e->removing = true;
+    e->capture->timer_remove(e->timer);
+    release_socket(e);
+    errno = ENOMEM;
+    return nullptr;
+  }
+  return entry.release();
+}
+
+// Stops and frees an entry whose removal this thread owns.
+void VlSendmgrSw::teardown(SendEntry* e) {
+  if (e->timer) e->capture->timer_remove(e->timer);
+  e->timer = nullptr;
+  {
+    VlLock lock(lock_);
+    const int index = streams_.find(e);
+    if (index >= 0) streams_.remove_at(index);
+    pthread_cond_broadcast(&list_changed_.handle);
+    if (index < 0) VL_LOG(category, VL_LOG_ERROR, "sender deleted that wasn't in list");
+  }
+  release_socket(e);
+  delete e;
+}
+
+void VlSendmgrSw::remove_stream(VlStreamHandle stream) {
+  auto* e = static_cast<SendEntry*>(stream);
+  if (!e || e->removing.exchange(true)) return;
+  teardown(e);
+}
+
+bool VlSendmgrSw::get_sender_info(VlStreamHandle stream, VlSenderInfo* info) {
+  const auto* e = static_cast<const SendEntry*>(stream);
+  const uint64_t ntp = vl_tai_to_ntp(e->last_send_ns.load(std::memory_order_relaxed));
+  info->ntp_sec = static_cast<uint32_t>(ntp);
+  info->ntp_frac = static_cast<uint32_t>(ntp >> 32);
+  info->rtp_ts = e->last_rtp_ts.load(std::memory_order_relaxed);
+  info->psend = e->packets_sent.load(std::memory_order_relaxed);
+  info->osend = e->octets_sent.load(std::memory_order_relaxed);
+  return true;
+}
+
+uint32_t VlSendmgrSw::channels(VlStreamHandle stream) {
+  return vl_enc_channels(static_cast<SendEntry*>(stream)->encoder.get());
+}
+
+int VlSendmgrSw::set_channel_map(VlStreamHandle stream, const VlChannelMap* map) {
+  auto* e = static_cast<SendEntry*>(stream);
+  const VlMediaProperties* properties = e->capture->properties();
+  VlChannelMapPtr ring_map(vl_channel_map_remap(map, properties->channel_table, properties->channels));
+  if (ring_map) vl_enc_set_map(e->encoder.get(), ring_map.get());
+  return 0;
+}
+
+int VlSendmgrSw::get_encoders(json_t* array) {
+  return vl_enc_foreach_mime(array, [](void* arg, const char* mime) {
+    return json_array_append_new(static_cast<json_t*>(arg), json_string(mime));
+  });
+}
+
+void VlSendmgrSw::resync_all() {
+  VL_LOG(category, VL_LOG_DEBUG, "Send::resync_all called");
+  VlLock lock(lock_);
+  for (int i = 0; i < streams_.count(); ++i)
+    if (!streams_[i]->removing.load()) streams_[i]->resync_pending = true;
+}
+
+// Removes what is left, newest first. An entry whose removal another thread
+// has begun is that thread's to free: wait until it has left the list.
+VlSendmgrSw::~VlSendmgrSw() {
+  if (!ready_) return;
+  for (;;) {
+    SendEntry* last = nullptr;
+    {
+      VlLock lock(lock_);
+      if (streams_.count() == 0) break;
+      last = streams_[streams_.count() - 1];
+      if (last->removing.exchange(true)) {
+        while (streams_.find(last) >= 0) pthread_cond_wait(&list_changed_.handle, &lock_.handle);
+        continue;
+      }
+    }
+    teardown(last);
+  }
+  vl_condition_dtor(&list_changed_);
+  vl_mutex_dtor(&lock_);
+}
+
+}  // namespace
+
+VlSendmgr* vl_sendmgr_sw_ctor() {
+  auto* manager = new (std::nothrow) VlSendmgrSw;
+  if (!manager) return nullptr;
+  if (!manager->init()) {
+    delete manager;
+    return nullptr;
+  }
+  VL_LOG(category, VL_LOG_INFO, "VlSendmgrSw successfully constructed");
+  return manager;
+}
+
+VlSendmgr* vl_rtp_sw_send_init() {
+  category = log4c_category_get("velanto.rtp.sw_sender");
+  vl_encoders_init();
+  return vl_sendmgr_sw_ctor();
+}
+
+void vl_rtp_sw_send_done(VlSendmgr* manager) {
+  vl_object_delete(manager);
+  vl_encoders_done();
+}

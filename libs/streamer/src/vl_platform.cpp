@@ -1,5 +1,7 @@
 #include "streamer/vl_platform.h"
 
+#include "generator_analyzer/vl_analyzer.h"
+#include "generator_analyzer/vl_generator.h"
 #include "vl/vl_posix_ptp.h"
 #include "vl/vl_ptp.h"
 #include "vlsys/vl_log.h"
@@ -18,12 +20,16 @@ int vl_platform_init() {
     return rc;
   }
   vl_posix_ptp_init();
+  vl_generator_init();
+  vl_analyzer_init();
   return 0;
 }
 
 void imp_ptp_exit() { vl_posix_ptp_exit(); }
 
 void vl_platform_exit() {
+  vl_analyzer_exit();
+  vl_generator_exit();
   imp_ptp_exit();
   vl_ptp_exit();
   vl_time_exit();

@@ -16,7 +16,6 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
-#include <thread>
 
 namespace {
 
@@ -205,12 +204,6 @@ TEST_F(SocketTest, LargeBufferIs128TimesTheCurrentSize) {
   EXPECT_EQ(vl_socket_largebuf(nullptr, true), 0);
 }
 
-TEST_F(SocketTest, BindWithoutLocalAddressFails) {
-  ASSERT_NE(vl_socket_ctor(&a_, "127.0.0.1", 5004, SOCK_DGRAM), nullptr);
-  EXPECT_EQ(vl_socket_bind(&a_, nullptr, nullptr, 0), -1);
-  EXPECT_EQ(vl_socket_bind(nullptr, nullptr, "127.0.0.1", 0), -1);
-}
-
 TEST_F(SocketTest, TcpConnectAcceptSendAndReceiveOverLoopback) {
   ASSERT_NE(vl_socket_ctor(&a_, "127.0.0.1", 0, SOCK_STREAM), nullptr);
   ASSERT_EQ(vl_socket_bind(&a_, nullptr, "127.0.0.1", 0), 0);
@@ -259,6 +252,7 @@ TEST_F(SocketTest, ConnectOnUdpDoesNothing) {
   socklen_t len = sizeof peer;
   EXPECT_EQ(getpeername(a_.handle, reinterpret_cast<sockaddr*>(&peer), &len), -1);
   EXPECT_EQ(vl_socket_connect(nullptr), -1);
+  EXPECT_EQ(vl_socket_bind(&a_, nullptr, nullptr, 0), -1) << "no local address";
 }
 
 TEST_F(SocketTest, AcceptFailureIsLogged) {
@@ -287,25 +281,6 @@ TEST(SelectBudget, TimeOutLeavesTheBudget) {
   EXPECT_GE(Clock::now() - start, std::chrono::milliseconds(195));
   EXPECT_EQ(budget, 200000000u);
   EXPECT_EQ(vl_select(fds[0] + 1, &read_set, nullptr, nullptr, nullptr), -1);
-  close(fds[0]);
-  close(fds[1]);
-}
-
-TEST(SelectBudget, AWakeUpAfterOneSecondOfTwoAndAHalfLeavesAboutOneAndAHalf) {
-  int fds[2];
-  ASSERT_EQ(pipe(fds), 0);
-  std::thread writer([&] {
-    std::this_thread::sleep_for(std::chrono::seconds(1));
-    EXPECT_EQ(write(fds[1], "x", 1), 1);
-  });
-  fd_set read_set;
-  FD_ZERO(&read_set);
-  FD_SET(fds[0], &read_set);
-  uint64_t budget = 2500000000;
-  EXPECT_EQ(vl_select(fds[0] + 1, &read_set, nullptr, nullptr, &budget), 1);
-  writer.join();
-  EXPECT_NEAR(static_cast<double>(budget), 1.5e9, 0.1e9);
-  EXPECT_TRUE(FD_ISSET(fds[0], &read_set));
   close(fds[0]);
   close(fds[1]);
 }
@@ -341,12 +316,6 @@ TEST(PrintableAddress, DottedTextOrNone) {
   address.sin_family = AF_UNIX;
   EXPECT_STREQ(vl_printable_addr(buf, &address), "--none--");
   EXPECT_STREQ(vl_printable_addr(buf, nullptr), "--none--");
-}
-
-TEST(SocketInit, NoIp4AddressServiceOnThisPlatform) {
-  EXPECT_EQ(vl_socket_init(), 0);
-  EXPECT_EQ(vl_get_ip4_addr(), -1);
-  vl_socket_exit();
 }
 
 }  // namespace

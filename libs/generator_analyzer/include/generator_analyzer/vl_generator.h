@@ -1,0 +1,76 @@
+// Test generators: capture devices without a ring that compute each
+// requested block from its media timestamp. Their media timestamps follow
+// the clock reference's time at their rate, so a signal sent from one system
+// can be checked for its timing by another.
+#pragma once
+
+#include "generator_analyzer/vl_test_device.h"
+#include "vl/vl_mediadrv.h"
+
+#include <memory>
+#include <mutex>
+#include <vector>
+
+extern const VlMediadrvTypeDescriptor vl_generator_ts;
+
+class VlGenerator : public VlMediadrvAudio {
+ public:
+  ~VlGenerator() override;
+
+  const VlTypeDescriptor& type() const override { return vl_generator_ts; }
+  VlClockref* clockref() override { return properties_.clockref; }
+  VlCaptureIfc* get_capture_ifc() override { return &capture_; }
+  VlPlayIfc* get_play_ifc() override { return nullptr; }
+  bool store(json_t* json) const override;
+
+  // Fills the sample buffer with the block that starts at ts; returns the
+  // frames written.
+  virtual uint32_t generate(uint32_t ts);
+
+  const VlMediaProperties& properties() const { return properties_; }
+  uint32_t block_frames() const { return properties_.buffer_frames; }
+  // The media timestamp of the clock reference's time.
+  uint32_t current_timestamp();
+
+ protected:
+  explicit VlGenerator(VlTestDeviceParts parts);
+  int32_t* samples() { return samples_.get(); }
+  uint32_t channels() const { return properties_.channels; }
+
+ private:
+  struct Timer;
+
+  class Capture final : public VlCaptureIfc {
+   public:
+    explicit Capture(VlGenerator& generator) : generator_(generator) {}
+    const VlMediaProperties* properties() override { return &generator_.properties_; }
+    VlMediaWindow initialise_read(uint32_t ts) override;
+    int32_t complete_read(uint32_t ts, const int32_t* samples, int32_t frames) override;
+    VlTimestampRelation timestamp_relation() override { return {0, 0}; }
+    uint32_t current_timestamp() override { return generator_.current_timestamp(); }
+    VlTimerHandle timer_set(uint32_t start_ts, uint32_t* interval, vl_capture_timer_callback callback,
+                            void* user) override;
+    bool timer_remove(VlTimerHandle handle) override;
+
+   private:
+    VlGenerator& generator_;
+  };
+
+  static void tick(void* record);
+  VlTimerHandle add_timer(uint32_t start_ts, uint32_t interval, vl_capture_timer_callback callback, void* user);
+  bool remove_timer(Timer* timer);
+
+  VlMediaProperties properties_;
+  std::unique_ptr<int32_t[]> samples_;
+  uint32_t last_read_ts_ = 0;
+  Capture capture_{*this};
+  std::mutex timers_mutex_;
+  std::vector<Timer*> timers_;
+};
+
+uint32_t vl_generator_generate(VlGenerator* self, uint32_t ts);
+
+// Creates "velanto.generator" and registers the sine, then the ramp
+// generator; exit unregisters them in reverse.
+void vl_generator_init();
+void vl_generator_exit();

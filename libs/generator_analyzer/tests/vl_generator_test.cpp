@@ -1,0 +1,252 @@
+#include "generator_analyzer/vl_generator.h"
+
+#include "generator_analyzer/generator_ramp.h"
+#include "generator_analyzer/generator_sine.h"
+#include "vl/vl_posix_ptp.h"
+#include "vlsys/vl_time.h"
+#include "vltest/log_capture.h"
+#include "vltest/manual_clock.h"
+#include "vlutil/vl_json_ref.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <cerrno>
+#include <chrono>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+constexpr vl_rational rate = {48000, 1};
+constexpr uint64_t second = 1000000000ULL;
+
+struct Ticks {
+  std::mutex mutex;
+  std::vector<uint32_t> ts;
+  std::vector<uint32_t> current;
+  std::vector<uint32_t> realtime_ts;  // the real-time clock at the rate, read in the callback
+};
+
+void on_tick(void* user, uint32_t ts, uint64_t ptp_ns, uint32_t current_ts) {
+  auto* ticks = static_cast<Ticks*>(user);
+  const uint32_t now_ts = vl_time_ns2ts(vl_realtime_ns(), rate);
+  std::lock_guard<std::mutex> lock(ticks->mutex);
+  ticks->ts.push_back(ts + static_cast<uint32_t>(ptp_ns));
+  ticks->current.push_back(current_ts);
+  ticks->realtime_ts.push_back(now_ts);
+}
+
+// A generator on a clock that only moves when the test says so.
+class GeneratorOnManualClock : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    generator_.reset(vl_generator_ramp_ctor(rate, 1024, nullptr));
+    ASSERT_NE(generator_, nullptr);
+    capture_ = vl_mediadrv_audio_capture_ifc(generator_.get());
+    ASSERT_NE(capture_, nullptr);
+  }
+
+  vltest::LogCapture log_;
+  vltest::ManualClock clock_{"PTPv2 0", 100 * second};
+  std::unique_ptr<VlGeneratorRamp> generator_;
+  VlCaptureIfc* capture_ = nullptr;
+};
+
+TEST_F(GeneratorOnManualClock, IsACaptureDeviceOnTheClockReference) {
+  EXPECT_EQ(vl_mediadrv_audio_play_ifc(generator_.get()), nullptr);
+  EXPECT_EQ(vl_mediadrv_clockref(generator_.get()), &clock_);
+  const VlMediaProperties* properties = capture_->properties();
+  EXPECT_EQ(properties->rate.nom, 48000);
+  EXPECT_EQ(properties->clockref, &clock_);
+  EXPECT_EQ(properties->channels, 1u);
+  EXPECT_EQ(properties->buffer_frames, 1024u);
+  EXPECT_EQ(properties->channel_table, nullptr);
+  EXPECT_EQ(properties->block_frames, 128u);
+  EXPECT_EQ(capture_->timestamp_relation().ts, 0u);
+  EXPECT_EQ(capture_->timestamp_relation().ptp_ns, 0u);
+}
+
+TEST_F(GeneratorOnManualClock, CurrentTimestampIsTheClockAtTheRate) {
+  EXPECT_EQ(capture_->current_timestamp(), 4800000u);
+  clock_.advance(second / 100);
+  EXPECT_EQ(capture_->current_timestamp(), 4800480u);
+}
+
+TEST_F(GeneratorOnManualClock, CompleteReadChecksTheGeneratedBlock) {
+  const VlMediaWindow window = capture_->initialise_read(1000);
+  ASSERT_NE(window.samples, nullptr);
+  EXPECT_EQ(window.frames, 1024);
+  EXPECT_EQ(capture_->complete_read(1000, window.samples, 1024), 0);
+  EXPECT_EQ(capture_->complete_read(1024, window.samples, 1000), 0);
+  EXPECT_EQ(capture_->complete_read(1000, window.samples, 1025), 1);
+  EXPECT_EQ(capture_->complete_read(1100, window.samples, 1000), 76);
+  EXPECT_EQ(capture_->complete_read(990, window.samples, 10), -10);
+}
+
+TEST_F(GeneratorOnManualClock, TimerStartsAtTheTimestampAndTicksWithTheClock) {
+  Ticks ticks;
+  uint32_t interval = 64;  // below the block: kept as it is
+  const uint32_t start = capture_->current_timestamp() + 480;
+  VlTimerHandle timer = capture_->timer_set(start, &interval, on_tick, &ticks);
+  ASSERT_NE(timer, nullptr);
+  EXPECT_EQ(interval, 64u);
+  EXPECT_EQ(clock_.last_start_ns(), 100 * second + second / 100);
+  EXPECT_EQ(clock_.last_period_ns(), 1333333u);
+  EXPECT_TRUE(log_.contains("set generator timer at 4800480 (= 0:01:40.010000000) with interval 64 (= "
+                            "0.001333333)"));
+
+  clock_.advance(second);
+  EXPECT_EQ(clock_.fire_timers(), 1);
+  ASSERT_EQ(ticks.current.size(), 1u);
+  EXPECT_EQ(ticks.ts[0], 0u);
+  EXPECT_EQ(ticks.current[0], 4848000u);
+
+  EXPECT_TRUE(capture_->timer_remove(timer));
+  EXPECT_EQ(clock_.timer_count(), 0u);
+  EXPECT_EQ(clock_.fire_timers(), 0);
+  EXPECT_FALSE(capture_->timer_remove(timer));
+}
+
+TEST_F(GeneratorOnManualClock, TimerRemovalNeedsNoFurtherTick) {
+  Ticks ticks;
+  uint32_t interval = 480;
+  VlTimerHandle timer = capture_->timer_set(0, &interval, on_tick, &ticks);
+  ASSERT_NE(timer, nullptr);
+  // No tick ever comes on this clock unless fired.
+  EXPECT_TRUE(capture_->timer_remove(timer));
+  EXPECT_TRUE(ticks.current.empty());
+}
+
+TEST_F(GeneratorOnManualClock, RefusesTimersThatCouldNeverTick) {
+  uint32_t interval = 0;
+  errno = 0;
+  EXPECT_EQ(capture_->timer_set(0, &interval, on_tick, nullptr), nullptr);
+  EXPECT_EQ(errno, EINVAL);
+  EXPECT_EQ(capture_->timer_set(0, nullptr, on_tick, nullptr), nullptr);
+  EXPECT_EQ(clock_.timer_count(), 0u);
+}
+
+TEST_F(GeneratorOnManualClock, DestructionRemovesLeftOverTimers) {
+  uint32_t interval = 480;
+  ASSERT_NE(capture_->timer_set(0, &interval, on_tick, nullptr), nullptr);
+  generator_.reset();
+  EXPECT_EQ(clock_.timer_count(), 0u);
+}
+
+TEST_F(GeneratorOnManualClock, StoresLatenciesAndRate) {
+  VlJsonRef saved(vl_object_save(generator_.get()));
+  ASSERT_TRUE(saved);
+  VlJsonRef expected(json_pack("{s:s, s:i, s:i, s:[i]}", "typename", "VlGeneratorRamp", "minAudioLatency", 1,
+                               "maxAudioLatency", 1024, "sampleRate", 48000));
+  EXPECT_TRUE(json_equal(saved.get(), expected.get())) << json_dumps(saved.get(), 0);
+}
+
+TEST(Generator, NeedsTheClockReference) {
+  vltest::LogCapture log;
+  errno = 0;
+  EXPECT_EQ(vl_generator_ramp_ctor(rate, 1024, nullptr), nullptr);
+  EXPECT_EQ(errno, ENODEV);
+  vltest::ManualClock other("PTPv2 1");
+  EXPECT_EQ(vl_generator_ramp_ctor(rate, 1024, nullptr), nullptr);
+  EXPECT_EQ(errno, ENODEV);
+}
+
+TEST(Generator, RefusesUnusableRatesAndBlockSizes) {
+  vltest::ManualClock clock("PTPv2 0");
+  for (const vl_rational bad : {vl_rational{0, 1}, vl_rational{48000, 0}, vl_rational{-48000, 1}}) {
+    errno = 0;
+    EXPECT_EQ(vl_generator_ramp_ctor(bad, 1024, nullptr), nullptr);
+    EXPECT_EQ(errno, EINVAL);
+  }
+  EXPECT_EQ(vl_generator_ramp_ctor(rate, 0, nullptr), nullptr);
+  EXPECT_EQ(vl_generator_ramp_ctor(rate, vl_test_device_max_block_frames + 1, nullptr), nullptr);
+  EXPECT_EQ(errno, EINVAL);
+}
+
+// The real thing: ticks from the system-clock reference's timer threads.
+class GeneratorOnPosixPtp : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_EQ(vl_ptp_init(), 0);
+    ASSERT_TRUE(vl_posix_ptp_init());
+    generator_.reset(vl_generator_ramp_ctor(rate, 1024, nullptr));
+    ASSERT_NE(generator_, nullptr);
+    capture_ = vl_mediadrv_audio_capture_ifc(generator_.get());
+  }
+  void TearDown() override {
+    generator_.reset();
+    vl_posix_ptp_exit();
+    vl_ptp_exit();
+  }
+
+  vltest::LogCapture log_;
+  std::unique_ptr<VlGeneratorRamp> generator_;
+  VlCaptureIfc* capture_ = nullptr;
+};
+
+TEST_F(GeneratorOnPosixPtp, CurrentTimestampFollowsTheRealTimeClock) {
+  const uint32_t before = vl_time_ns2ts(vl_realtime_ns(), rate);
+  const uint32_t current = capture_->current_timestamp();
+  const uint32_t after = vl_time_ns2ts(vl_realtime_ns(), rate);
+  EXPECT_LE(current - before, after - before);
+}
+
+TEST_F(GeneratorOnPosixPtp, TicksCarryTheCurrentTimestamp) {
+  Ticks ticks;
+  uint32_t interval = 480;  // 10 ms
+  VlTimerHandle timer = capture_->timer_set(capture_->current_timestamp(), &interval, on_tick, &ticks);
+  ASSERT_NE(timer, nullptr);
+  std::this_thread::sleep_for(120ms);
+  EXPECT_TRUE(capture_->timer_remove(timer));
+  std::lock_guard<std::mutex> lock(ticks.mutex);
+  ASSERT_GE(ticks.current.size(), 5u);
+  for (std::size_t i = 0; i < ticks.current.size(); ++i) {
+    EXPECT_EQ(ticks.ts[i], 0u);
+    // Read just before the callback ran: behind the callback's own reading
+    // by scheduling delay only.
+    const uint32_t lag = ticks.realtime_ts[i] - ticks.current[i];
+    EXPECT_LT(lag, 480u) << "tick " << i;
+    if (i > 0) {
+      EXPECT_NE(ticks.current[i], ticks.current[i - 1]);
+    }
+  }
+}
+
+TEST_F(GeneratorOnPosixPtp, RemovalDoesNotWaitForTheNextTick) {
+  Ticks ticks;
+  uint32_t interval = 48000 * 30;  // the next tick is 30 s away
+  VlTimerHandle timer = capture_->timer_set(capture_->current_timestamp(), &interval, on_tick, &ticks);
+  ASSERT_NE(timer, nullptr);
+  std::this_thread::sleep_for(50ms);  // the first tick comes at once
+  const auto started = std::chrono::steady_clock::now();
+  EXPECT_TRUE(capture_->timer_remove(timer));
+  EXPECT_LT(std::chrono::steady_clock::now() - started, 1s);
+  std::lock_guard<std::mutex> lock(ticks.mutex);
+  EXPECT_EQ(ticks.current.size(), 1u);
+}
+
+// A generator that leaves generate empty.
+class Bare : public VlGenerator {
+ public:
+  explicit Bare(VlTestDeviceParts parts) : VlGenerator(std::move(parts)) {}
+  const char* name() override { return "Bare"; }
+};
+
+TEST(GeneratorDeathTest, GenerateIsAbstract) {
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  vltest::ManualClock clock("PTPv2 0");
+  VlTestDeviceParts parts;
+  ASSERT_TRUE(vl_test_device_prepare(rate, 128, 1, &parts));
+  Bare bare(std::move(parts));
+  EXPECT_DEATH((vltest::log_to_stderr(), vl_generator_generate(&bare, 0)),
+               "pure virtual function call in vl_generator_generate!");
+  EXPECT_DEATH((vltest::log_to_stderr(), bare.get_capture_ifc()->initialise_read(0)),
+               "pure virtual function call in vl_generator_generate!");
+}
+
+}  // namespace

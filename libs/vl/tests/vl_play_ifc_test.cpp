@@ -1,0 +1,70 @@
+#include "vl/vl_play_ifc.h"
+
+#include "vltest/log_capture.h"
+#include "vltest/ring_driver.h"
+
+#include <gtest/gtest.h>
+
+namespace {
+
+class PlayWindow : public ::testing::Test {
+ protected:
+  void SetUp() override { ASSERT_NE(play_, nullptr); }
+
+  int32_t* ring_frame(uint32_t index) const { return const_cast<int32_t*>(driver_.play_ring()) + index * 2; }
+
+  vltest::LogCapture log_;
+  vltest::RingDriver driver_;
+  VlPlayIfc* play_ = vl_mediadrv_audio_play_ifc(&driver_);
+};
+
+TEST_F(PlayWindow, CountIsTheLeadOverThePlayPosition) {
+  driver_.set_current_timestamp(1000);
+  VlMediaWindow window = vl_play_initialise_write("r1", play_, 1048);
+  EXPECT_EQ(window.samples, ring_frame(1048));
+  EXPECT_EQ(window.frames, 48);
+  EXPECT_EQ(vl_play_initialise_write("r1", play_, 1000).frames, 0);
+  EXPECT_EQ(vl_play_initialise_write("r1", play_, 990).frames, -10);
+  EXPECT_TRUE(log_.contains(
+      "vl_play_initialise_write for stream r1: Timestamp 0x000003e8 exactly on border, no frames can be written."));
+}
+
+TEST_F(PlayWindow, ALeadThatWouldCrossTheRingEndStopsThere) {
+  driver_.set_current_timestamp(8000);
+  const VlMediaWindow window = vl_play_initialise_write("r1", play_, 8100);
+  EXPECT_EQ(window.samples, ring_frame(8100));
+  EXPECT_EQ(window.frames, 92);
+}
+
+TEST_F(PlayWindow, WrittenSamplesAreWhatIsPlayed) {
+  driver_.set_current_timestamp(1000);
+  const VlMediaWindow window = vl_play_initialise_write("r1", play_, 1048);
+  ASSERT_EQ(window.frames, 48);
+  for (int k = 0; k < 48; ++k) window.samples[k * 2 + 1] = 7 * k;
+  EXPECT_EQ(vl_play_complete_write("r1", play_, 1048, window.samples, 48), 0);
+  EXPECT_EQ(driver_.played_sample(1048 + 5, 1), 35);
+  EXPECT_EQ(driver_.played(1048, 3, 0), (std::vector<int32_t>{0, 0, 0}));
+  EXPECT_EQ(driver_.completed_writes(), 1);
+}
+
+TEST_F(PlayWindow, AWriteOvertakenByThePlayPositionIsReported) {
+  driver_.set_current_timestamp(1000);
+  const VlMediaWindow window = vl_play_initialise_write("r1", play_, 1048);
+  driver_.advance(58);
+  EXPECT_EQ(vl_play_complete_write("r1", play_, 1048, window.samples, 48), -10);
+  EXPECT_TRUE(log_.contains(
+      "vl_play_complete_write for stream r1: Timestamp 0x00000418 is out of bounds by -10 frames (early)."));
+}
+
+TEST_F(PlayWindow, AStoppingDriverRefusesWrites) {
+  driver_.set_current_timestamp(1000);
+  driver_.set_stopping(true);
+  const VlMediaWindow window = vl_play_initialise_write("r1", play_, 1048);
+  EXPECT_EQ(window.samples, nullptr);
+  EXPECT_EQ(window.frames, 0);
+  EXPECT_TRUE(log_.contains(
+      "vl_play_initialise_write for stream r1: Timestamp 0x00000418 is out of bounds by 0 frames (late)."));
+  EXPECT_EQ(vl_play_complete_write("r1", play_, 1048, nullptr, 48), 0);
+}
+
+}  // namespace

@@ -2,6 +2,9 @@
 
 #include "generator_analyzer/vl_analyzer.h"
 #include "generator_analyzer/vl_generator.h"
+#include "rtp_sw/vl_rtpsw_recv.h"
+#include "rtp_sw/vl_rtpsw_send.h"
+#include "vl/vl_rtp_factory.h"
 #include "vl/vl_posix_ptp.h"
 #include "vl/vl_ptp.h"
 #include "vlsys/vl_log.h"
@@ -22,6 +25,10 @@ int vl_platform_init() {
   vl_posix_ptp_init();
   vl_generator_init();
   vl_analyzer_init();
+  vl_rtp_software_send_init = vl_rtp_sw_send_init;
+  vl_rtp_software_send_done = vl_rtp_sw_send_done;
+  vl_rtp_software_recv_init = vl_rtp_sw_recv_init;
+  vl_rtp_software_recv_done = vl_rtp_sw_recv_done;
   return 0;
 }
 

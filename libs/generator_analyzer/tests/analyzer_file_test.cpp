@@ -84,13 +84,6 @@ TEST_F(FileAnalyzer, WritesRawHostOrderSamplesOfEveryBlock) {
             (std::vector<int32_t>{1, -2, 0x7FFFFFFF, static_cast<int32_t>(0x80000000), 5, 6}));
 }
 
-TEST_F(FileAnalyzer, DefaultsToAnalyzerBinInTheWorkingDirectory) {
-  auto analyzer = make(nullptr);
-  ASSERT_NE(analyzer, nullptr);
-  EXPECT_TRUE(fs::exists(work_ / "analyzer.bin"));
-  EXPECT_STREQ(vl_mediadrv_name(analyzer.get()), "AnalyzerFile");
-}
-
 TEST_F(FileAnalyzer, AcceptsOnlyAPlainFileName) {
   for (const char* function : {R"({"filename": "../escaped.bin"})", R"({"filename": "sub/x.bin"})",
                                R"({"filename": "/tmp/vltest-analyzer-absolute.bin"})", R"({"filename": ".."})",

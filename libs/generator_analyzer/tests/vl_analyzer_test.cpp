@@ -44,20 +44,6 @@ class Analyzer : public ::testing::Test {
   VlPlayIfc* play_ = nullptr;
 };
 
-TEST_F(Analyzer, IsAPlayDeviceOnTheClockReference) {
-  EXPECT_EQ(vl_mediadrv_audio_capture_ifc(analyzer_.get()), nullptr);
-  ASSERT_NE(play_, nullptr);
-  EXPECT_EQ(vl_mediadrv_clockref(analyzer_.get()), &clock_);
-  const VlMediaProperties* properties = play_->properties();
-  EXPECT_EQ(properties->channels, 1u);
-  EXPECT_EQ(properties->buffer_frames, 256u);
-  EXPECT_EQ(properties->block_frames, 128u);
-  EXPECT_EQ(properties->channel_table, nullptr);
-  EXPECT_EQ(play_->current_timestamp(), 480000u);
-  EXPECT_EQ(play_->timestamp_relation().ts, 0u);
-  EXPECT_EQ(play_->timestamp_relation().ptp_ns, 0u);
-}
-
 TEST_F(Analyzer, EveryWriteWithinTheBlockIsAnalyzedAtOnce) {
   VlMediaWindow window = play_->initialise_write(5000);
   EXPECT_EQ(window.frames, 256);
@@ -68,13 +54,6 @@ TEST_F(Analyzer, EveryWriteWithinTheBlockIsAnalyzedAtOnce) {
   EXPECT_EQ(play_->complete_write(5100, window.samples, 256), 0);
   EXPECT_EQ(play_->complete_write(5356, window.samples, 300), 44);
   EXPECT_EQ(analyzer_->calls, (std::vector<Recording::Call>{{5000, 100, 42}, {5100, 256, 43}}));
-}
-
-TEST_F(Analyzer, StoresLatenciesAndRate) {
-  VlJsonRef saved(vl_object_save(analyzer_.get()));
-  EXPECT_EQ(json_integer_value(json_object_get(saved.get(), "maxAudioLatency")), 256);
-  EXPECT_EQ(json_integer_value(json_object_get(saved.get(), "minAudioLatency")), 1);
-  EXPECT_EQ(json_integer_value(json_array_get(json_object_get(saved.get(), "sampleRate"), 0)), 48000);
 }
 
 class Bare : public VlAnalyzer {

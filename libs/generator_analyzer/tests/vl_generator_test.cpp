@@ -57,26 +57,6 @@ class GeneratorOnManualClock : public ::testing::Test {
   VlCaptureIfc* capture_ = nullptr;
 };
 
-TEST_F(GeneratorOnManualClock, IsACaptureDeviceOnTheClockReference) {
-  EXPECT_EQ(vl_mediadrv_audio_play_ifc(generator_.get()), nullptr);
-  EXPECT_EQ(vl_mediadrv_clockref(generator_.get()), &clock_);
-  const VlMediaProperties* properties = capture_->properties();
-  EXPECT_EQ(properties->rate.nom, 48000);
-  EXPECT_EQ(properties->clockref, &clock_);
-  EXPECT_EQ(properties->channels, 1u);
-  EXPECT_EQ(properties->buffer_frames, 1024u);
-  EXPECT_EQ(properties->channel_table, nullptr);
-  EXPECT_EQ(properties->block_frames, 128u);
-  EXPECT_EQ(capture_->timestamp_relation().ts, 0u);
-  EXPECT_EQ(capture_->timestamp_relation().ptp_ns, 0u);
-}
-
-TEST_F(GeneratorOnManualClock, CurrentTimestampIsTheClockAtTheRate) {
-  EXPECT_EQ(capture_->current_timestamp(), 4800000u);
-  clock_.advance(second / 100);
-  EXPECT_EQ(capture_->current_timestamp(), 4800480u);
-}
-
 TEST_F(GeneratorOnManualClock, CompleteReadChecksTheGeneratedBlock) {
   const VlMediaWindow window = capture_->initialise_read(1000);
   ASSERT_NE(window.samples, nullptr);
@@ -136,36 +116,6 @@ TEST_F(GeneratorOnManualClock, DestructionRemovesLeftOverTimers) {
   ASSERT_NE(capture_->timer_set(0, &interval, on_tick, nullptr), nullptr);
   generator_.reset();
   EXPECT_EQ(clock_.timer_count(), 0u);
-}
-
-TEST_F(GeneratorOnManualClock, StoresLatenciesAndRate) {
-  VlJsonRef saved(vl_object_save(generator_.get()));
-  ASSERT_TRUE(saved);
-  VlJsonRef expected(json_pack("{s:s, s:i, s:i, s:[i]}", "typename", "VlGeneratorRamp", "minAudioLatency", 1,
-                               "maxAudioLatency", 1024, "sampleRate", 48000));
-  EXPECT_TRUE(json_equal(saved.get(), expected.get())) << json_dumps(saved.get(), 0);
-}
-
-TEST(Generator, NeedsTheClockReference) {
-  vltest::LogCapture log;
-  errno = 0;
-  EXPECT_EQ(vl_generator_ramp_ctor(rate, 1024, nullptr), nullptr);
-  EXPECT_EQ(errno, ENODEV);
-  vltest::ManualClock other("PTPv2 1");
-  EXPECT_EQ(vl_generator_ramp_ctor(rate, 1024, nullptr), nullptr);
-  EXPECT_EQ(errno, ENODEV);
-}
-
-TEST(Generator, RefusesUnusableRatesAndBlockSizes) {
-  vltest::ManualClock clock("PTPv2 0");
-  for (const vl_rational bad : {vl_rational{0, 1}, vl_rational{48000, 0}, vl_rational{-48000, 1}}) {
-    errno = 0;
-    EXPECT_EQ(vl_generator_ramp_ctor(bad, 1024, nullptr), nullptr);
-    EXPECT_EQ(errno, EINVAL);
-  }
-  EXPECT_EQ(vl_generator_ramp_ctor(rate, 0, nullptr), nullptr);
-  EXPECT_EQ(vl_generator_ramp_ctor(rate, vl_test_device_max_block_frames + 1, nullptr), nullptr);
-  EXPECT_EQ(errno, EINVAL);
 }
 
 // The real thing: ticks from the system-clock reference's timer threads.

@@ -16,17 +16,6 @@ const VlMediadrvTypeDescriptor plain_mediadrv_ts = {{&vl_mediadrv_ts, "PlainMedi
 // A driver that overrides nothing.
 struct Bare : VlMediadrvAudio {};
 
-TEST(Mediadrv, DescriptorsFormTheClassTree) {
-  EXPECT_STREQ(vl_mediadrv_ts.type_name, "VlMediadrv");
-  EXPECT_STREQ(vl_mediadrv_audio_ts.type_name, "VlMediadrvAudio");
-  EXPECT_EQ(vl_mediadrv_ts.parent, &vl_controllable_ts);
-  EXPECT_EQ(vl_mediadrv_audio_ts.parent, &vl_mediadrv_ts);
-  EXPECT_EQ(vl_mediadrv_ts.load, nullptr);
-  EXPECT_EQ(vl_mediadrv_audio_ts.load, nullptr);
-  EXPECT_TRUE(vl_object_is_derived_from(&vltest::ring_driver_ts, &vl_mediadrv_audio_ts));
-  EXPECT_FALSE(vl_object_is_derived_from(&vl_mediadrv_ts, &vl_mediadrv_audio_ts));
-}
-
 TEST(Mediadrv, DevicelistIsFoundOnlyOnAudioDriverClassesThatHaveOne) {
   EXPECT_EQ(vl_mediadrv_audio_devicelist(&listing_ts), list_one);
   EXPECT_EQ(vl_mediadrv_audio_devicelist(&vltest::ring_driver_ts), nullptr);

@@ -18,24 +18,6 @@ class PlayWindow : public ::testing::Test {
   VlPlayIfc* play_ = vl_mediadrv_audio_play_ifc(&driver_);
 };
 
-TEST_F(PlayWindow, CountIsTheLeadOverThePlayPosition) {
-  driver_.set_current_timestamp(1000);
-  VlMediaWindow window = vl_play_initialise_write("r1", play_, 1048);
-  EXPECT_EQ(window.samples, ring_frame(1048));
-  EXPECT_EQ(window.frames, 48);
-  EXPECT_EQ(vl_play_initialise_write("r1", play_, 1000).frames, 0);
-  EXPECT_EQ(vl_play_initialise_write("r1", play_, 990).frames, -10);
-  EXPECT_TRUE(log_.contains(
-      "vl_play_initialise_write for stream r1: Timestamp 0x000003e8 exactly on border, no frames can be written."));
-}
-
-TEST_F(PlayWindow, ALeadThatWouldCrossTheRingEndStopsThere) {
-  driver_.set_current_timestamp(8000);
-  const VlMediaWindow window = vl_play_initialise_write("r1", play_, 8100);
-  EXPECT_EQ(window.samples, ring_frame(8100));
-  EXPECT_EQ(window.frames, 92);
-}
-
 TEST_F(PlayWindow, WrittenSamplesAreWhatIsPlayed) {
   driver_.set_current_timestamp(1000);
   const VlMediaWindow window = vl_play_initialise_write("r1", play_, 1048);

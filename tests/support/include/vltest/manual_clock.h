@@ -40,6 +40,7 @@ class ManualClock : public VlClockref {
 
  private:
   struct Timer {
+    uint64_t id;  // tells a removed timer from a new one at the same address
     uint64_t start_ns;
     uint64_t period_ns;
     vl_timer_callback callback;
@@ -50,6 +51,7 @@ class ManualClock : public VlClockref {
   std::atomic<uint64_t> now_;
   mutable std::mutex mutex_;
   std::vector<Timer*> timers_;
+  uint64_t next_id_ = 1;
   uint64_t last_start_ns_ = 0;
   uint64_t last_period_ns_ = 0;
 };

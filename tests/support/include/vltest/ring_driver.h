@@ -97,7 +97,6 @@ class RingDriver final : public VlMediadrvAudio {
   friend class Play;
 
   struct Timer {
-    uint64_t id;
     uint32_t due;
     uint32_t interval;
     vl_capture_timer_callback callback;
@@ -124,8 +123,7 @@ class RingDriver final : public VlMediadrvAudio {
   mutable std::mutex mutex_;  // relation anchor and timers
   uint32_t anchor_ts_ = 0;
   uint64_t anchor_ns_ = 0;
-  std::list<Timer> timers_;
-  uint64_t next_timer_id_ = 1;
+  std::list<Timer> timers_;  // stable addresses: a handle is a Timer*
 
   std::unique_ptr<Capture> capture_;
   std::unique_ptr<Play> play_;

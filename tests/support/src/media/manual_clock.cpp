@@ -1,7 +1,6 @@
 #include "vltest/manual_clock.h"
 
 #include <algorithm>
-#include <cstring>
 
 namespace vltest {
 
@@ -24,7 +23,7 @@ bool ManualClock::compatible(const char* description) {
 VlTimerHandle ManualClock::timer_create(uint64_t start_ns, uint64_t period_ns, vl_timer_callback callback,
                                         void* user_data) {
   std::lock_guard<std::mutex> lock(mutex_);
-  auto* timer = new Timer{start_ns, period_ns, callback, user_data};
+  auto* timer = new Timer{next_id_++, start_ns, period_ns, callback, user_data};
   timers_.push_back(timer);
   last_start_ns_ = start_ns;
   last_period_ns_ = period_ns;
@@ -41,20 +40,21 @@ bool ManualClock::timer_remove(VlTimerHandle handle) {
 }
 
 int ManualClock::fire_timers() {
-  std::vector<Timer*> snapshot;
+  std::vector<uint64_t> snapshot;
   {
     std::lock_guard<std::mutex> lock(mutex_);
-    snapshot = timers_;
+    for (const Timer* timer : timers_) snapshot.push_back(timer->id);
   }
   int calls = 0;
-  for (Timer* candidate : snapshot) {
+  for (uint64_t id : snapshot) {
     vl_timer_callback callback = nullptr;
     void* user_data = nullptr;
     {
       std::lock_guard<std::mutex> lock(mutex_);
-      if (std::find(timers_.begin(), timers_.end(), candidate) == timers_.end()) continue;
-      callback = candidate->callback;
-      user_data = candidate->user_data;
+      const auto it = std::find_if(timers_.begin(), timers_.end(), [id](const Timer* t) { return t->id == id; });
+      if (it == timers_.end()) continue;  // removed by an earlier callback
+      callback = (*it)->callback;
+      user_data = (*it)->user_data;
     }
     callback(user_data);
     ++calls;

@@ -178,7 +178,7 @@ VlTimerHandle RingDriver::add_timer(uint32_t start_ts, uint32_t* interval, vl_ca
   // As a block-driven driver does: never more often than once per block.
   if (*interval < config_.block_frames) *interval = config_.block_frames;
   std::lock_guard<std::mutex> lock(mutex_);
-  timers_.push_back(Timer{next_timer_id_++, start_ts, *interval, callback, user});
+  timers_.push_back(Timer{start_ts, *interval, callback, user});
   return &timers_.back();
 }
 

@@ -18,11 +18,12 @@ endfunction()
 
 # Test executables of one source directory. Files named *_test.cpp are unit
 # tests (label unit); *_systest.cpp need root, namespaces or processes (label
-# system). Every test case becomes a CTest test of its own so that ctest -j
-# spreads them over the cores.
+# system); *_slowtest.cpp are system tests that run for many seconds (labels
+# system and slow: the sanitizer run skips them). Every test case becomes a
+# CTest test of its own so that ctest -j spreads them over the cores.
 function(vl_add_tests name dir)
   cmake_parse_arguments(ARG "" "" "DEPS" ${ARGN})
-  foreach(kind test systest)
+  foreach(kind test systest slowtest)
     file(GLOB sources CONFIGURE_DEPENDS ${dir}/*_${kind}.cpp)
     if(NOT sources)
       continue()
@@ -31,12 +32,14 @@ function(vl_add_tests name dir)
     add_executable(${exe} ${sources})
     target_link_libraries(${exe} PRIVATE ${ARG_DEPS} vltest GTest::gtest GTest::gmock GTest::gtest_main vl_warnings)
     if(kind STREQUAL "test")
-      set(label unit)
+      set(labels unit)
+    elseif(kind STREQUAL "systest")
+      set(labels system)
     else()
-      set(label system)
+      set(labels "system;slow")
     endif()
     gtest_discover_tests(${exe}
-      PROPERTIES LABELS ${label} TIMEOUT 300
+      PROPERTIES LABELS "${labels}" TIMEOUT 300
       DISCOVERY_TIMEOUT 60)
   endforeach()
 endfunction()

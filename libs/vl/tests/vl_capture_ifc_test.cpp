@@ -11,6 +11,9 @@
 
 namespace {
 
+// The wrappers' message sites are process-wide and allow one message per
+// second: these tests rely on CTest running each test in a process of its own.
+
 constexpr uint32_t n = 8192;
 
 class CaptureWindow : public ::testing::Test {

@@ -7,6 +7,9 @@
 
 namespace {
 
+// The wrappers' message sites are process-wide and allow one message per
+// second: these tests rely on CTest running each test in a process of its own.
+
 class PlayWindow : public ::testing::Test {
  protected:
   void SetUp() override { ASSERT_NE(play_, nullptr); }

@@ -3,7 +3,9 @@
 #include "vlsys/log4c_thread.h"
 
 #include <cerrno>
+#include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <new>
 
 vl_thread* vl_thread_ctor(vl_thread* thread, vl_thread_start start, const char* name, void* argument) {
@@ -29,6 +31,10 @@ void* vl_thread_func(void* record) {
   char name[vl_thread_name_capacity];
   std::snprintf(name, vl_thread_name_capacity - 1, "%s", thread->name ? thread->name : "");
   log4c_thread_setname(name);
+  // The kernel's name (15 characters) makes the thread visible to ps and top.
+  char kernel_name[16] = {};
+  std::memcpy(kernel_name, name, std::min(std::strlen(name), sizeof kernel_name - 1));
+  if (kernel_name[0] != '\0') pthread_setname_np(pthread_self(), kernel_name);
   void* result = thread->start(thread->argument);
   return result;
 }

@@ -13,11 +13,17 @@
 const VlMediadrvTypeDescriptor vl_generator_ts = {{&vl_mediadrv_audio_ts, "VlGenerator", nullptr}, nullptr};
 
 struct VlGenerator::Timer {
-  VlGenerator* generator;
   vl_capture_timer_callback callback;
   void* user;
-  std::atomic<bool> removing{false};
+};
+
+// The timers of one period share one clock reference timer: one thread
+// serves them in turn, and all tick in phase with PTP time.
+struct VlGenerator::Ticker {
+  VlGenerator* generator;
+  uint64_t period_ns;
   VlTimerHandle clock_timer = nullptr;
+  std::vector<Timer*> timers;
 };
 
 namespace {
@@ -53,14 +59,15 @@ VlGenerator::VlGenerator(VlTestDeviceParts parts)
 
 VlGenerator::~VlGenerator() {
   // Streams remove their timers first; these are left-overs of a careless owner.
-  std::vector<Timer*> left;
+  std::vector<Ticker*> left;
   {
     std::lock_guard<std::mutex> lock(timers_mutex_);
-    left.swap(timers_);
+    left.swap(tickers_);
   }
-  for (Timer* timer : left) {
-    vl_clockref_timer_remove(properties_.clockref, timer->clock_timer);
-    delete timer;
+  for (Ticker* ticker : left) {
+    vl_clockref_timer_remove(properties_.clockref, ticker->clock_timer);
+    for (Timer* timer : ticker->timers) delete timer;
+    delete ticker;
   }
 }
 
@@ -103,11 +110,20 @@ bool VlGenerator::Capture::timer_remove(VlTimerHandle handle) {
   return generator_.remove_timer(static_cast<Timer*>(handle));
 }
 
+// Each timer is served with the media position of the tick (the clock
+// reference ticks on the multiples of the period), its PTP time, and the
+// current media position: a sender then cuts its packets at the ticks and
+// sends each as soon as it is complete, however late the thread woke.
 void VlGenerator::tick(void* record) {
-  auto* timer = static_cast<Timer*>(record);
-  if (timer->removing.load()) return;
-  const uint32_t ts = timer->generator->current_timestamp();
-  timer->callback(timer->user, 0, 0, ts);
+  auto* ticker = static_cast<Ticker*>(record);
+  VlGenerator* generator = ticker->generator;
+  std::lock_guard<std::mutex> lock(generator->timers_mutex_);
+  const uint64_t now = vl_clockref_now(generator->properties_.clockref, nullptr);
+  const uint64_t tick_ns = now - now % ticker->period_ns;
+  const vl_rational rate = generator->properties_.rate;
+  const uint32_t ts = vl_time_ns2ts(tick_ns, rate);
+  const uint32_t current = vl_time_ns2ts(now, rate);
+  for (Timer* timer : ticker->timers) timer->callback(timer->user, ts, tick_ns, current);
 }
 
 VlTimerHandle VlGenerator::add_timer(uint32_t start_ts, uint32_t interval, vl_capture_timer_callback callback,
@@ -118,46 +134,72 @@ VlTimerHandle VlGenerator::add_timer(uint32_t start_ts, uint32_t interval, vl_ca
     errno = EINVAL;
     return nullptr;
   }
-  const uint64_t now = vl_clockref_now(properties_.clockref, nullptr);
-  const uint64_t reference = now > start_lookback_ns ? now - start_lookback_ns : 0;
-  const uint64_t start = vl_time_ts2ns(start_ts, properties_.rate, reference);
-
-  auto* timer = new (std::nothrow) Timer{this, callback, user};
+  auto* timer = new (std::nothrow) Timer{callback, user};
   if (!timer) {
     errno = ENOMEM;
     return nullptr;
   }
-  timer->clock_timer = vl_clockref_timer_create(properties_.clockref, start, period, tick, timer);
-  if (!timer->clock_timer) {
-    const int err = errno;
-    VL_LOG(vl_log_general(), VL_LOG_ERROR, "vl_clockref_timer_create failed with errno = %d", err);
+  std::lock_guard<std::mutex> lock(timers_mutex_);
+  Ticker* ticker = ticker_for(period, start_ts, interval);
+  if (!ticker) {
     delete timer;
-    errno = err;
     return nullptr;
   }
-  {
-    std::lock_guard<std::mutex> lock(timers_mutex_);
-    timers_.push_back(timer);
-  }
-  log_timer_set(start_ts, start, interval, period);
+  ticker->timers.push_back(timer);
   return timer;
 }
 
-// The clock reference's removal waits for a running tick and stops further
-// ones, so nothing waits for a tick that may never come.
+// The ticker of `period_ns`, started when there is none yet. Called with
+// timers_mutex_ held; its first tick waits for the mutex.
+VlGenerator::Ticker* VlGenerator::ticker_for(uint64_t period, uint32_t start_ts, uint32_t interval) {
+  for (Ticker* ticker : tickers_)
+    if (ticker->period_ns == period) return ticker;
+  const uint64_t now = vl_clockref_now(properties_.clockref, nullptr);
+  const uint64_t reference = now > start_lookback_ns ? now - start_lookback_ns : 0;
+  const uint64_t start = vl_time_ts2ns(start_ts, properties_.rate, reference);
+  auto* ticker = new (std::nothrow) Ticker{this, period, nullptr, {}};
+  if (!ticker) {
+    errno = ENOMEM;
+    return nullptr;
+  }
+  ticker->clock_timer = vl_clockref_timer_create(properties_.clockref, start, period, tick, ticker);
+  if (!ticker->clock_timer) {
+    const int err = errno;
+    VL_LOG(vl_log_general(), VL_LOG_ERROR, "vl_clockref_timer_create failed with errno = %d", err);
+    delete ticker;
+    errno = err;
+    return nullptr;
+  }
+  tickers_.push_back(ticker);
+  log_timer_set(start_ts, start, interval, period);
+  return ticker;
+}
+
+// Once the timer has left its ticker (under the mutex that ticks hold), no
+// callback of it runs; a ticker without timers is stopped, and the clock
+// reference's removal waits for a tick that is still running.
 bool VlGenerator::remove_timer(Timer* timer) {
+  Ticker* idle = nullptr;
   {
     std::lock_guard<std::mutex> lock(timers_mutex_);
-    const auto it = std::find(timers_.begin(), timers_.end(), timer);
-    if (it == timers_.end()) {
+    auto owner = std::find_if(tickers_.begin(), tickers_.end(), [timer](Ticker* t) {
+      return std::find(t->timers.begin(), t->timers.end(), timer) != t->timers.end();
+    });
+    if (owner == tickers_.end()) {
       errno = EINVAL;
       return false;
     }
-    timers_.erase(it);
+    Ticker* ticker = *owner;
+    ticker->timers.erase(std::find(ticker->timers.begin(), ticker->timers.end(), timer));
+    if (ticker->timers.empty()) {
+      idle = ticker;
+      tickers_.erase(owner);
+    }
   }
-  timer->removing.store(true);
-  const bool removed = vl_clockref_timer_remove(properties_.clockref, timer->clock_timer);
   delete timer;
+  if (!idle) return true;
+  const bool removed = vl_clockref_timer_remove(properties_.clockref, idle->clock_timer);
+  delete idle;
   return removed;
 }
 

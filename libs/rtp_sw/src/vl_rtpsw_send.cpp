@@ -49,6 +49,7 @@ struct SendEntry {
   uint32_t sync_time = 0;
   uint32_t position = 0;
   uint32_t offset = 0;
+  bool aligned = false;  // the first tick has placed the position
   uint16_t seqno = 0;
   std::unique_ptr<VlEnc, ObjectDeleter> encoder;
   VlCaptureIfc* capture = nullptr;
@@ -68,13 +69,18 @@ void release_socket(SendEntry* entry) {
   vl_socket_dtor(&entry->socket);
 }
 
+// The first tick also cuts the packets at the ticks, so that each leaves as
+// soon as it is complete, whatever the offset.
 void resync(SendEntry* e, uint32_t ts, uint64_t abs, uint32_t curr) {
   const uint32_t rtp_now = vl_time_ns2ts(abs, e->timescale);
   const uint32_t offset = e->sync_time + rtp_now - ts;
-  if (offset == e->offset) return;
+  const bool first = !e->aligned;
+  e->aligned = true;
+  if (offset == e->offset && !first) return;
   const uint32_t position = curr - ((curr - ts) % e->frames_per_packet);
-  VL_LOG(category, VL_LOG_WARN, "%s: resync ts=%x abs=%llx curr=%x; timestamp %x->%x; offset %x->%x", e->name, ts,
-         static_cast<unsigned long long>(abs), curr, e->position, position, e->offset, offset);
+  if (offset != e->offset)
+    VL_LOG(category, VL_LOG_WARN, "%s: resync ts=%x abs=%llx curr=%x; timestamp %x->%x; offset %x->%x", e->name, ts,
+           static_cast<unsigned long long>(abs), curr, e->position, position, e->offset, offset);
   e->position = position;
   e->offset = offset;
 }

@@ -56,16 +56,21 @@ class VlGenerator : public VlMediadrvAudio {
     VlGenerator& generator_;
   };
 
-  static void tick(void* record);
+  struct Ticker;
+
+  static void tick(void* ticker);
   VlTimerHandle add_timer(uint32_t start_ts, uint32_t interval, vl_capture_timer_callback callback, void* user);
   bool remove_timer(Timer* timer);
+  Ticker* ticker_for(uint64_t period_ns, uint32_t start_ts, uint32_t interval);
 
   VlMediaProperties properties_;
   std::unique_ptr<int32_t[]> samples_;
   uint32_t last_read_ts_ = 0;
   Capture capture_{*this};
+  // Held while timer callbacks run: the streams of one generator read its
+  // one sample buffer in turn.
   std::mutex timers_mutex_;
-  std::vector<Timer*> timers_;
+  std::vector<Ticker*> tickers_;
 };
 
 uint32_t vl_generator_generate(VlGenerator* self, uint32_t ts);

@@ -4,7 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <csignal>
+#include <fstream>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -57,6 +61,29 @@ TEST_F(Daemon, TwoQuickSigintsStillStopCleanly) {
   daemon.signal(SIGINT);
   EXPECT_EQ(daemon.wait_exit(10s), 0);
   EXPECT_TRUE(daemon.output().ends_with(stopped)) << daemon.output();
+}
+
+std::string read_file(const std::string& path) {
+  std::ifstream in(path);
+  std::stringstream text;
+  text << in.rdbuf();
+  return in ? text.str() : std::string();
+}
+
+// Started under a name of its own (a link), the daemon registers itself in
+// /var/run under that name for as long as it runs.
+TEST_F(Daemon, RegistersItsProcessIdWhileRunning) {
+  if (geteuid() != 0) GTEST_SKIP() << "/var/run is writable by root only";
+  const std::string name = "streamerd-test-" + std::to_string(getpid());
+  const std::string link = work_.path() + "/" + name;
+  ASSERT_EQ(symlink(STREAMERD_PATH, link.c_str()), 0);
+  const std::string pid_file = "/var/run/" + name + ".pid";
+  vltest::Process daemon({link}, options());
+  ASSERT_TRUE(daemon.wait_for_output(started, 10s)) << daemon.output();
+  EXPECT_EQ(read_file(pid_file), std::to_string(daemon.pid()));
+  daemon.signal(SIGTERM);
+  EXPECT_EQ(daemon.wait_exit(10s), 0);
+  EXPECT_EQ(access(pid_file.c_str(), F_OK), -1);
 }
 
 TEST_F(Daemon, HelpAndQuestionMarkPrintUsageAndExitZero) {

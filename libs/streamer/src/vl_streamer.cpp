@@ -2,8 +2,10 @@
 
 #include "streamer/vl_platform.h"
 #include "vl/vl_ptp.h"
+#include "vlsys/host_process.h"
 #include "vlsys/vl_log.h"
 #include "vlsys/vl_sched.h"
+#include "vlsys/vl_socket.h"
 
 #include <cstdio>
 #include <new>
@@ -29,6 +31,13 @@ void release_record() {
   streamer = nullptr;
 }
 
+// Undoes the steps before the device: used by every failure after them.
+void abandon_startup() {
+  release_record();
+  vl_unregister();
+  vl_platform_exit();
+}
+
 }  // namespace
 
 VlDevice* vl_streamer_startup(const char* /*interface_name*/) {
@@ -36,16 +45,25 @@ VlDevice* vl_streamer_startup(const char* /*interface_name*/) {
   progress("Initializing velanto stuff ... ");
   log4c_category_t* category = log4c_category_get("velanto.streamer");
   if (vl_platform_init() < 0) return nullptr;
+  vl_register();
   vl_sched_boost_process();
 
   streamer = new (std::nothrow) Streamer{nullptr, category};
-  if (!streamer) return nullptr;
+  if (!streamer) {
+    abandon_startup();
+    return nullptr;
+  }
+  if (vl_socket_init() < 0) {
+    VL_LOG(category, VL_LOG_FATAL, "Could not initialize VELANTO sockets!");
+    abandon_startup();
+    return nullptr;
+  }
   streamer->device = vl_device_ctor(nullptr);
   if (!streamer->device) {
     progress(" failed.\n");
     VL_LOG(category, VL_LOG_FATAL, "Could not initialize VELANTO device!");
-    release_record();
-    vl_platform_exit();
+    vl_socket_exit();
+    abandon_startup();
     return nullptr;
   }
   vl_ptp_poll(streamer->device);
@@ -64,7 +82,9 @@ void vl_streamer_shutdown(VlDevice* device) {
   vl_ptp_poll(nullptr);
   vl_device_dtor(streamer->device);
   streamer->device = nullptr;
+  vl_socket_exit();
   release_record();
+  vl_unregister();
   vl_platform_exit();
   progress(" done!\n");
 }

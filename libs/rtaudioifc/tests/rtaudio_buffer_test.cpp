@@ -158,6 +158,10 @@ struct Correction {
   bool corrected;
 };
 
+void PrintTo(const Correction& c, std::ostream* os) {
+  *os << "L " << c.counted << " -> " << c.expected << (c.corrected ? " corrected" : "");
+}
+
 std::string correction_name(const ::testing::TestParamInfo<Correction>& info) {
   return "Counted" + std::to_string(info.param.counted);
 }

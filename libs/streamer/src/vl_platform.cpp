@@ -2,6 +2,7 @@
 
 #include "generator_analyzer/vl_analyzer.h"
 #include "generator_analyzer/vl_generator.h"
+#include "rtaudioifc/rtaudio_buffer.h"
 #include "rtp_sw/vl_rtpsw_recv.h"
 #include "rtp_sw/vl_rtpsw_send.h"
 #include "vl/vl_rtp_factory.h"
@@ -23,6 +24,7 @@ int vl_platform_init() {
     return rc;
   }
   vl_posix_ptp_init();
+  vl_rtaudioifc_init();
   vl_generator_init();
   vl_analyzer_init();
   vl_rtp_software_send_init = vl_rtp_sw_send_init;
@@ -37,6 +39,7 @@ void imp_ptp_exit() { vl_posix_ptp_exit(); }
 void vl_platform_exit() {
   vl_analyzer_exit();
   vl_generator_exit();
+  vl_rtaudioifc_exit();
   imp_ptp_exit();
   vl_ptp_exit();
   vl_time_exit();

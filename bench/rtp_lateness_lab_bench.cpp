@@ -6,6 +6,10 @@
 // packet can leave only once its last frame is captured, so the figures
 // given are measured from there: receive time - (first frame + duration).
 //
+// Each stream count runs twice: with a ramp generator of its own for every
+// stream (one timer thread each), and with all streams on one shared
+// generator (one timer thread sends them all, as from one sound card).
+//
 //   rtp_lateness_lab_bench [--seconds=60] [--streams=1,16,64]
 #include "rtp_sw/vl_rtp_packet.h"
 #include "vlsys/vl_log.h"
@@ -18,6 +22,7 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -154,6 +159,23 @@ class LatenessTap {
   std::thread thread_;
 };
 
+double percentile_us(std::vector<int64_t>& v, double p);
+
+// The platform's floor: how late a thread wakes for an absolute 1 ms
+// deadline on the real-time clock, with nothing else to do.
+void measure_wake_latency(int seconds) {
+  std::vector<int64_t> late;
+  late.reserve(static_cast<size_t>(seconds) * 1000);
+  uint64_t next = (vl_realtime_ns() / packet_ns + 1) * packet_ns;
+  for (int i = 0; i < seconds * 1000; ++i, next += packet_ns) {
+    const timespec deadline{static_cast<time_t>(next / vl_ns_per_second), static_cast<long>(next % vl_ns_per_second)};
+    clock_nanosleep(CLOCK_REALTIME, TIMER_ABSTIME, &deadline, nullptr);
+    late.push_back(static_cast<int64_t>(vl_realtime_ns() - next));
+  }
+  std::printf("platform  wake latency of a 1 ms timer thread: p50 %7.1f us  p99 %7.1f us  p99.9 %7.1f us\n",
+              percentile_us(late, 0.50), percentile_us(late, 0.99), percentile_us(late, 0.999));
+}
+
 double percentile_us(std::vector<int64_t>& v, double p) {
   if (v.empty()) return 0;
   const size_t k = std::min(v.size() - 1, static_cast<size_t>(p * static_cast<double>(v.size())));
@@ -161,7 +183,7 @@ double percentile_us(std::vector<int64_t>& v, double p) {
   return static_cast<double>(v[k]) / 1000.0;
 }
 
-void measure(int count, int seconds) {
+void measure(int count, int seconds, bool shared) {
   vltest::LogCapture log;
   rtp_lab::Lab lab;
   if (!lab.ok()) {
@@ -176,6 +198,7 @@ void measure(int count, int seconds) {
     o.frames_per_packet = frames_per_packet;
     o.sync_time = 1000u * static_cast<uint32_t>(i);
     o.delay = 480;
+    o.shared_capture = shared;
     rtp_lab::Stream* s = lab.add(o);
     if (!s) {
       std::fprintf(stderr, "stream %d refused\n", i);
@@ -214,9 +237,9 @@ void measure(int count, int seconds) {
   const double send_ns = sent ? static_cast<double>(cpu("timer callback ")) / sent : 0;
   const double recv_ns = received ? static_cast<double>(cpu("select_reactor")) / static_cast<double>(received) : 0;
   const double max_us = lateness.empty() ? 0 : static_cast<double>(*std::max_element(lateness.begin(), lateness.end())) / 1000.0;
-  std::printf("%3d streams  %8zu packets  lateness p50 %7.1f us  p99 %7.1f us  p99.9 %7.1f us  max %8.1f us  "
+  std::printf("%-9s %3d streams  %8zu packets  lateness p50 %7.1f us  p99 %7.1f us  p99.9 %7.1f us  max %8.1f us  "
               "send %6.0f ns/packet  receive %6.0f ns/packet  timeslots missed %d\n",
-              count, received, percentile_us(lateness, 0.50), percentile_us(lateness, 0.99),
+              shared ? "shared" : "separate", count, received, percentile_us(lateness, 0.50), percentile_us(lateness, 0.99),
               percentile_us(lateness, 0.999), max_us, send_ns, recv_ns, log.count("timeslot missed"));
   std::fflush(stdout);
 }
@@ -231,8 +254,10 @@ int main(int argc, char** argv) {
   }
   vl_log_init("rtp_lateness_lab_bench");
   vl_log_priority_set(nullptr, VL_LOG_WARN);
+  measure_wake_latency(std::min(options.seconds, 10));
   std::printf("8-channel L24 streams of 48 frames (1 ms); lateness after the packet's last frame was captured\n");
-  for (int count : options.stream_counts) measure(count, options.seconds);
+  for (const bool shared : {false, true})
+    for (int count : options.stream_counts) measure(count, options.seconds, shared);
   vl_log_exit();
   return 0;
 }

@@ -28,6 +28,9 @@ struct StreamOptions {
   int32_t delay = 480;
   uint16_t first_seqno = 100;
   uint8_t dscp = 34;
+  // Capture from the lab's one shared generator instead of one of its own:
+  // all such streams are then sent by one timer thread, as from one sound card.
+  bool shared_capture = false;
 };
 
 // One stream: its SDP, devices and the handles of both managers.
@@ -36,7 +39,7 @@ struct Stream {
   std::string group;
   uint16_t port = 0;
   std::string sdp;
-  VlGeneratorRamp* generator = nullptr;
+  VlGeneratorRamp* generator = nullptr;  // owned unless shared
   VlAnalyzerRamp* analyzer = nullptr;
   VlStreamHandle sender = nullptr;
   VlStreamHandle receiver = nullptr;
@@ -78,6 +81,7 @@ class Lab {
   VlSendmgr* sender_ = nullptr;
   VlRecvmgr* receiver_ = nullptr;
   std::vector<std::unique_ptr<Stream>> streams_;
+  VlGeneratorRamp* shared_generator_ = nullptr;
 };
 
 // The datagrams arriving at a group and port, read in host B beside the

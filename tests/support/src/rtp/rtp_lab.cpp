@@ -74,9 +74,10 @@ Lab::~Lab() {
   }
   destroy_managers();
   for (auto& s : streams_) {
-    vl_object_delete(s->generator);
+    if (s->generator != shared_generator_) vl_object_delete(s->generator);
     vl_object_delete(s->analyzer);
   }
+  vl_object_delete(shared_generator_);
   vl_posix_ptp_exit();
   vl_ptp_exit();
 }
@@ -89,7 +90,9 @@ Stream* Lab::add(const StreamOptions& options) {
   s->group = "239.77.0." + std::to_string(10 + n);
   s->port = static_cast<uint16_t>(5004 + 2 * n);
   s->sdp = stream_sdp(options, s->group, s->port, "Lab stream " + std::to_string(n));
-  s->generator = vl_generator_ramp_ctor(rate, device_block, nullptr);
+  if (options.shared_capture && !shared_generator_)
+    shared_generator_ = vl_generator_ramp_ctor(rate, device_block, nullptr);
+  s->generator = options.shared_capture ? shared_generator_ : vl_generator_ramp_ctor(rate, device_block, nullptr);
   s->analyzer = vl_analyzer_ramp_ctor(rate, device_block, nullptr);
   streams_.push_back(std::move(stream));
   if (!s->generator || !s->analyzer) return nullptr;

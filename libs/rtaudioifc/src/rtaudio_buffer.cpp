@@ -164,7 +164,6 @@ bool VlAudioBuffer::start_stream() {
     errno = EIO;
     return false;
   }
-  stream_running_ = true;
   return true;
 }
 
@@ -180,10 +179,11 @@ bool VlAudioBuffer::wait_first_callback() {
   return false;
 }
 
+// Closing stops a running stream as well. Stopping first would only drain
+// output that is silence by now, and RtAudio's JACK back end waits for that
+// drain on a condition without holding its mutex.
 void VlAudioBuffer::close_stream() {
-  if (stream_running_) rtaw_stop_stream(rtaudio_.get());
   if (stream_open_) rtaw_close_stream(rtaudio_.get());
-  stream_running_ = false;
   stream_open_ = false;
   rtaudio_.reset();
 }

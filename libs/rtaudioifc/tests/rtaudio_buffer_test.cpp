@@ -334,6 +334,21 @@ TEST_F(Unattached, TimersAreServedInDueOrder) {
   EXPECT_EQ(std::string(fires.tags.begin(), fires.tags.begin() + 9), "ABAABAABA");
 }
 
+// Half a second ahead is 24000 frames: in 32-bit microsecond arithmetic the
+// wait would overflow and end after some 50 ms.
+TEST_F(Unattached, FarAheadTimerWaitsTheWholeDistance) {
+  run_blocks_in_line(1);
+  Fires fires;
+  Tagged user{&fires, 'a'};
+  uint32_t interval = block;
+  const auto start = Clock::now();
+  VlTimerHandle timer = capture_->timer_set(block + 24000, &interval, record, &user);
+  EXPECT_FALSE(fires.wait_for(1, 400ms));
+  EXPECT_TRUE(fires.wait_for(1, 2s));
+  EXPECT_GE(Clock::now() - start, 500ms);
+  EXPECT_TRUE(capture_->timer_remove(timer));
+}
+
 TEST_F(Unattached, RemoveWaitsForARunningCallback) {
   run_blocks_in_line(1);
   struct Slow {

@@ -4,12 +4,14 @@
 
 #include <fcntl.h>
 #include <signal.h>
+#include <sys/file.h>
 #include <sys/prctl.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <thread>
@@ -40,8 +42,10 @@ std::string find_program(const std::string& program) {
 
 // Between fork and exec: nothing that allocates.
 [[noreturn]] void exec_server(char* const* argv, const char* log_path, pid_t parent) {
-  // The server must not outlive a test process that crashes.
-  prctl(PR_SET_PDEATHSIG, SIGKILL);
+  // The server must not outlive a test process that crashes, and must get
+  // to clean up: a killed one leaves its entry in JACK's machine-wide
+  // registry of servers, which has room for only a few.
+  prctl(PR_SET_PDEATHSIG, SIGTERM);
   if (getppid() != parent) _exit(126);
   const int log = open(log_path, O_WRONLY | O_CREAT | O_TRUNC, 0600);
   if (log >= 0) {
@@ -57,6 +61,10 @@ std::string find_program(const std::string& program) {
 
 JackServer::JackServer(const JackServerOptions& options) : name_(unique_name()) {
   log_path_ = dir_.path() + "/jackd.log";
+  if (!take_lock(options.lock_timeout)) {
+    std::ofstream(log_path_) << "another test's JACK server did not go in time\n";
+    return;
+  }
   set_environment();
   start(options);
   if (pid_ > 0) ready_ = wait_ready(options.start_timeout);
@@ -65,6 +73,24 @@ JackServer::JackServer(const JackServerOptions& options) : name_(unique_name()) 
 JackServer::~JackServer() {
   stop();
   restore_environment();
+  if (lock_fd_ >= 0) close(lock_fd_);  // releases the lock
+}
+
+// The lock goes with the descriptor, also when the process dies.
+bool JackServer::take_lock(std::chrono::milliseconds timeout) {
+  const std::string path = (std::filesystem::temp_directory_path() / "vltest-jack.lock").string();
+  lock_fd_ = open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0666);
+  if (lock_fd_ < 0) return false;
+  const auto deadline = Clock::now() + timeout;
+  while (flock(lock_fd_, LOCK_EX | LOCK_NB) != 0) {
+    if (Clock::now() >= deadline) {
+      close(lock_fd_);
+      lock_fd_ = -1;
+      return false;
+    }
+    std::this_thread::sleep_for(20ms);
+  }
+  return true;
 }
 
 std::string JackServer::log() const {

@@ -74,7 +74,6 @@ class VlAudioBuffer final : public VlMediadrvAudio {
   rtaw_handle rtaudio_;
   uint32_t device_index_ = 0;
   bool stream_open_ = false;
-  bool stream_running_ = false;
   bool running_ = false;
 };
 

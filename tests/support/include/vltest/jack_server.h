@@ -7,8 +7,14 @@
 //   ASSERT_TRUE(server.ready()) << server.log();
 //   ... open the device "system" ...
 //
-// The server is stopped and reaped when the object goes, and killed by the
-// kernel if the test process dies first.
+// The server is stopped and reaped when the object goes, and terminated by
+// the kernel if the test process dies first.
+//
+// One such server runs on the machine at a time: the object holds a lock
+// file for its life, and a second one waits for it. JACK keeps its clients'
+// sockets in one machine-wide directory under the client name alone (and
+// RtAudio always opens clients of the same names), so clients of two
+// servers opening at once can take each other's socket.
 #pragma once
 
 #include "vltest/temp_dir.h"
@@ -29,6 +35,7 @@ struct JackServerOptions {
   uint32_t capture_ports = 2;   // "system:capture_N": the device's inputs
   uint32_t playback_ports = 2;  // "system:playback_N": the device's outputs
   std::chrono::milliseconds start_timeout{10000};
+  std::chrono::milliseconds lock_timeout{240000};  // waiting for another test's server
 };
 
 class JackServer {
@@ -52,6 +59,7 @@ class JackServer {
     std::optional<std::string> value;
   };
 
+  bool take_lock(std::chrono::milliseconds timeout);
   void set_environment();
   void restore_environment();
   void start(const JackServerOptions& options);
@@ -63,6 +71,7 @@ class JackServer {
   TempDir dir_;
   std::string log_path_;
   std::vector<SavedVariable> saved_;
+  int lock_fd_ = -1;
   pid_t pid_ = -1;
   bool ready_ = false;
 };

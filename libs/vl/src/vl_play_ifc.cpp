@@ -4,37 +4,20 @@
 
 namespace {
 
-using vl_window_log::direction;
-using vl_window_log::shown;
-
-vl_window_log::Site write_on_border;
-vl_window_log::Site write_out_of_bounds;
+vl_window_log::InitialiseSites write_sites;
 vl_window_log::Site write_completed_out_of_bounds;
 
 }  // namespace
 
 VlMediaWindow vl_play_initialise_write(const char* stream_name, VlPlayIfc* ifc, uint32_t ts) {
   const VlMediaWindow window = ifc->initialise_write(ts);
-  if (window.samples && window.frames == 0) {
-    VL_WINDOW_WARN(write_on_border,
-                   "vl_play_initialise_write for stream %s: Timestamp 0x%08x exactly on border, no frames can be "
-                   "written.",
-                   shown(stream_name), ts);
-  } else if (!window.samples) {
-    VL_WINDOW_WARN(write_out_of_bounds,
-                   "vl_play_initialise_write for stream %s: Timestamp 0x%08x is out of bounds by %d frames (%s).",
-                   shown(stream_name), ts, window.frames, direction(window.frames));
-  }
+  vl_window_log::report_initialise(write_sites, "vl_play_initialise_write", stream_name, ts, window);
   return window;
 }
 
 int32_t vl_play_complete_write(const char* stream_name, VlPlayIfc* ifc, uint32_t ts, const int32_t* samples,
                                int32_t frames) {
   const int32_t result = ifc->complete_write(ts, samples, frames);
-  if (result != 0) {
-    VL_WINDOW_WARN(write_completed_out_of_bounds,
-                   "vl_play_complete_write for stream %s: Timestamp 0x%08x is out of bounds by %d frames (%s).",
-                   shown(stream_name), ts, result, direction(result));
-  }
+  vl_window_log::report_complete(write_completed_out_of_bounds, "vl_play_complete_write", stream_name, ts, result);
   return result;
 }

@@ -1,8 +1,9 @@
-// Private to the window wrappers: one rate-limited warning per message site.
+// Private to the window wrappers: the rate-limited warnings of the capture
+// and play windows, each message site limited on its own.
 #pragma once
 
-#include "vlsys/vl_log.h"
-#include "vlsys/vl_log_ratelimit.h"
+#include "vl/vl_media_ifc.h"
+#include "vlsys/vl_time.h"
 
 #include <atomic>
 #include <cstdint>
@@ -15,26 +16,19 @@ namespace vl_window_log {
 struct Site {
   std::atomic_flag busy = ATOMIC_FLAG_INIT;
   vl_utc_time last{};
-
-  bool enter() {
-    const log4c_category_t* category = vl_log_general();
-    // The rate limit is consulted only when the record would be written.
-    if (!category || log4c_category_get_chainedpriority(category) < VL_LOG_WARN) return false;
-    return !busy.test_and_set(std::memory_order_acquire);
-  }
-  void leave() { busy.clear(std::memory_order_release); }
 };
 
-inline const char* shown(const char* stream_name) { return stream_name ? stream_name : "(null)"; }
+// The sites of one initialise operation.
+struct InitialiseSites {
+  Site on_border;
+  Site out_of_bounds;
+};
 
-inline const char* direction(int32_t frames) { return frames < 0 ? "early" : "late"; }
+// Warns when `window` offers nothing at ts: `operation` names the wrapper.
+void report_initialise(InitialiseSites& sites, const char* operation, const char* stream_name, uint32_t ts,
+                       const VlMediaWindow& window);
+
+// Warns when a complete operation found the access out of bounds.
+void report_complete(Site& site, const char* operation, const char* stream_name, uint32_t ts, int32_t result);
 
 }  // namespace vl_window_log
-
-#define VL_WINDOW_WARN(site, ...)                                                     \
-  do {                                                                                \
-    if ((site).enter()) {                                                             \
-      VL_LOG_RATELIMITED(&(site).last, vl_log_general(), VL_LOG_WARN, __VA_ARGS__);   \
-      (site).leave();                                                                 \
-    }                                                                                 \
-  } while (0)

@@ -176,6 +176,9 @@ void establish_timing(RecvEntry* e, uint32_t rtp_ts) {
 void handle_packet(RecvEntry* e, const uint8_t* b, size_t n) {
   const uint32_t arrival = e->play->current_timestamp() + static_cast<uint32_t>(e->offset);
   int error = parse_header(e, b, n);
+  // The header length is kept from the last parse: every packet must still
+  // be longer than it.
+  if (!error && e->header_length >= n) error = parse_error_size;
   if (!error && (b[1] & vl_rtp_payload_type_mask) != e->payload_type) error = parse_error_payload;
   size_t padding = 0;
   if (!error && (b[0] & vl_rtp_padding_bit)) {

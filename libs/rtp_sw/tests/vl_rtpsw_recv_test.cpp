@@ -222,6 +222,18 @@ TEST_F(Receiver, RuntPacketsAreRefused) {
   ASSERT_TRUE(deliver(packet(1, 0)));  // and the stream goes on
 }
 
+// The header is parsed again only when its first byte changes; a later
+// packet with the same first byte but no room for that header is refused.
+TEST_F(Receiver, PacketsShorterThanTheKnownHeaderAreRefused) {
+  ASSERT_NE(add(), nullptr);
+  auto with_csrc = packet(1, 0, 0x40, 0x82);  // two CSRC entries: a 20-byte header
+  ASSERT_TRUE(deliver(with_csrc));
+  send(std::vector<uint8_t>(with_csrc.begin(), with_csrc.begin() + 16));
+  settle();
+  EXPECT_EQ(log_.count("RTP parse error 1 (size    )"), 1);
+  EXPECT_EQ(driver_.completed_writes(), 1);
+}
+
 TEST_F(Receiver, PaddedPacketsPlayOnlyTheirPayload) {
   ASSERT_NE(add(), nullptr);
   auto p = packet(1, 0, 0x33, 0x80 | 0x20);

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the release and the sanitizer configuration and runs every test in
-# both (the sanitizer build skips tests labelled slow), then the threaded
-# tests under ThreadSanitizer. Needs root: the
+# the first and all but the slow ones in the second, then the threaded tests
+# under ThreadSanitizer. Needs root: the
 # system tests create network namespaces and start daemons.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -14,13 +14,13 @@ run_tests() {
 }
 
 "$root/scripts/build.sh" build -DCMAKE_BUILD_TYPE=RelWithDebInfo
-run_tests build -L 'unit|system'
+run_tests build -L 'unit|system|slow'
 
 "$root/scripts/build.sh" build-asan -DCMAKE_BUILD_TYPE=Debug -DVL_SANITIZE=ON -DVL_BENCH=OFF
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=0
 export LSAN_OPTIONS=suppressions=$root/tests/lsan.supp:print_suppressions=0
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
-run_tests build-asan -L 'unit|system' -LE slow
+run_tests build-asan -L 'unit|system'
 unset ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS
 
 # The threaded parts once more under ThreadSanitizer.

@@ -1,6 +1,7 @@
 #include "rtp_sw/vl_rtpsw_recv.h"
 
 #include "rtp_sequence.h"
+#include "rtp_stream_common.h"
 #include "rtp_sw/vl_rtp_packet.h"
 #include "vlcodec/vl_dec.h"
 #include "vlsys/vl_condition.h"
@@ -43,17 +44,13 @@ log4c_category_t* category = nullptr;
 // Parse errors are limited for all receivers together.
 VlRateLimit parse_error_limit;
 
-struct ObjectDeleter {
-  void operator()(VlObject* obj) const { vl_object_delete(obj); }
-};
-
 // One receiving stream: the handle add_stream returns. Only the reactor
 // thread reads packets and changes timing; the statistics are shared with
 // get_receiver_info under their lock.
 struct RecvEntry {
   vl_socket socket{};
   char name[vl_codec_stream_name_size] = {};
-  std::unique_ptr<VlDec, ObjectDeleter> decoder;
+  std::unique_ptr<VlDec, rtp_stream::ObjectDeleter> decoder;
   VlPlayIfc* play = nullptr;
   uint32_t sync_time = 0;
   int32_t delay = 0;
@@ -186,24 +183,23 @@ void handle_packet(RecvEntry* e, const uint8_t* b, size_t n) {
     if (e->header_length + padding >= n) error = parse_error_size;
   }
   const uint16_t seqno = vl_rtp_seqno(b);
+  const uint32_t rtp_ts = vl_rtp_timestamp(b);
+  uint16_t highest = 0;
+  SequenceVerdict verdict = SequenceVerdict::in_order;
   if (!error) {
+    // One lock per packet: the duplicate test and the checker belong together.
     VlLock lock(e->statistics_lock);
-    if (e->sequence.is_duplicate(seqno)) {
-      VL_LOG(category, VL_LOG_ERROR, "%s: Packet duplication on seq. no: %u", e->name, seqno);
+    highest = e->sequence.highest();
+    if (e->sequence.is_duplicate(seqno))
       error = parse_error_seqno;
-    }
+    else
+      verdict = e->sequence.check(seqno, rtp_ts, arrival, static_cast<uint32_t>(e->timescale.nom));
   }
+  if (error == parse_error_seqno)
+    VL_LOG(category, VL_LOG_ERROR, "%s: Packet duplication on seq. no: %u", e->name, seqno);
   if (error) {
     log_parse_error(e, error);
     return;
-  }
-  const uint32_t rtp_ts = vl_rtp_timestamp(b);
-  uint16_t highest = 0;
-  SequenceVerdict verdict;
-  {
-    VlLock lock(e->statistics_lock);
-    highest = e->sequence.highest();
-    verdict = e->sequence.check(seqno, rtp_ts, arrival, static_cast<uint32_t>(e->timescale.nom));
   }
   log_sequence(e, highest, seqno, verdict);
   if (!e->timing_established) establish_timing(e, rtp_ts);
@@ -233,13 +229,11 @@ bool open_socket(RecvEntry* e, const vl_host_iface* interface, const char* sdp) 
   const int port = vl_sdp_dst_port(sdp);
   char address[vl_sdp_addr_size] = {};
   if (port <= 0 || vl_sdp_dst_addr(sdp, address) < 0) return false;
-  in_addr local{interface->addr};
-  char local_text[INET_ADDRSTRLEN] = {};
-  inet_ntop(AF_INET, &local, local_text, sizeof local_text);
+  const rtp_stream::LocalAddress local(*interface);
   char name[vl_iface_name_size + 1] = {};
   std::memcpy(name, interface->name, vl_iface_name_size);
   if (!vl_socket_ctor(&e->socket, address, static_cast<uint16_t>(port), SOCK_DGRAM)) return false;
-  if (vl_socket_bind(&e->socket, name, local_text, static_cast<uint16_t>(port)) != 0 ||
+  if (vl_socket_bind(&e->socket, name, local.text, static_cast<uint16_t>(port)) != 0 ||
       vl_socket_enable_consumer(&e->socket) != 0) {
     vl_socket_dtor(&e->socket);
     return false;
@@ -484,16 +478,13 @@ uint32_t VlRecvmgrSw::channels(VlStreamHandle stream) {
 
 int VlRecvmgrSw::set_channel_map(VlStreamHandle stream, const VlChannelMap* map) {
   auto* e = static_cast<RecvEntry*>(stream);
-  const VlMediaProperties* properties = e->play->properties();
-  VlChannelMapPtr ring_map(vl_channel_map_remap(map, properties->channel_table, properties->channels));
+  const VlChannelMapPtr ring_map = rtp_stream::ring_map(map, *e->play->properties());
   if (ring_map) vl_dec_set_map(e->decoder.get(), ring_map.get());
   return 0;
 }
 
 int VlRecvmgrSw::get_decoders(json_t* array) {
-  return vl_dec_foreach_mime(array, [](void* arg, const char* mime) {
-    return json_array_append_new(static_cast<json_t*>(arg), json_string(mime));
-  });
+  return vl_dec_foreach_mime(array, rtp_stream::append_mime);
 }
 
 void VlRecvmgrSw::resync_all() {

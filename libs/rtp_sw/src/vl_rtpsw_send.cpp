@@ -1,5 +1,6 @@
 #include "rtp_sw/vl_rtpsw_send.h"
 
+#include "rtp_stream_common.h"
 #include "rtp_sw/vl_rtp_packet.h"
 #include "vlcodec/vl_enc.h"
 #include "vl/vl_sender_info.h"
@@ -33,10 +34,6 @@ log4c_category_t* category = nullptr;
 // "timeslot missed" is limited for all streams together.
 VlRateLimit missed_slot_limit;
 
-struct ObjectDeleter {
-  void operator()(VlObject* obj) const { vl_object_delete(obj); }
-};
-
 // One sending stream: the handle add_stream returns. The timer callback
 // reads and writes it without a lock; removal first sets `removing`, then
 // removes the timer (waiting for a running callback), and only then frees.
@@ -51,7 +48,7 @@ struct SendEntry {
   uint32_t offset = 0;
   bool aligned = false;  // the first tick has placed the position
   uint16_t seqno = 0;
-  std::unique_ptr<VlEnc, ObjectDeleter> encoder;
+  std::unique_ptr<VlEnc, rtp_stream::ObjectDeleter> encoder;
   VlCaptureIfc* capture = nullptr;
   VlTimerHandle timer = nullptr;
   std::atomic<bool> resync_pending{true};
@@ -147,11 +144,9 @@ bool open_socket(SendEntry* e, const vl_host_iface* interface, const char* sdp, 
   char address[vl_sdp_addr_size] = {};
   const int ttl = vl_sdp_dst_addr(sdp, address);
   if (port <= 0 || ttl <= 0) return false;
-  in_addr local{interface->addr};
-  char local_text[INET_ADDRSTRLEN] = {};
-  inet_ntop(AF_INET, &local, local_text, sizeof local_text);
+  const rtp_stream::LocalAddress local(*interface);
   if (!vl_socket_ctor(&e->socket, address, static_cast<uint16_t>(port), SOCK_DGRAM)) return false;
-  if (vl_socket_bind(&e->socket, nullptr, local_text, 0) != 0 ||
+  if (vl_socket_bind(&e->socket, nullptr, local.text, 0) != 0 ||
       vl_socket_enable_producer(&e->socket, dscp, static_cast<uint8_t>(ttl)) != 0) {
     vl_socket_dtor(&e->socket);
     return false;
@@ -335,16 +330,13 @@ uint32_t VlSendmgrSw::channels(VlStreamHandle stream) {
 
 int VlSendmgrSw::set_channel_map(VlStreamHandle stream, const VlChannelMap* map) {
   auto* e = static_cast<SendEntry*>(stream);
-  const VlMediaProperties* properties = e->capture->properties();
-  VlChannelMapPtr ring_map(vl_channel_map_remap(map, properties->channel_table, properties->channels));
+  const VlChannelMapPtr ring_map = rtp_stream::ring_map(map, *e->capture->properties());
   if (ring_map) vl_enc_set_map(e->encoder.get(), ring_map.get());
   return 0;
 }
 
 int VlSendmgrSw::get_encoders(json_t* array) {
-  return vl_enc_foreach_mime(array, [](void* arg, const char* mime) {
-    return json_array_append_new(static_cast<json_t*>(arg), json_string(mime));
-  });
+  return vl_enc_foreach_mime(array, rtp_stream::append_mime);
 }
 
 void VlSendmgrSw::resync_all() {

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Installs everything the build, the tests and the demo need, from Debian's
-# archive only. Safe to run again: it installs only what is missing.
+# archive only. Safe to run again: apt-get install leaves present packages
+# alone, and it always runs, so that CI exercises the install path too.
 set -euo pipefail
 
 packages=(
@@ -10,20 +11,15 @@ packages=(
   # librtaudio-dev depends on.
   librtaudio-dev libjack-jackd2-dev jackd2
   libgtest-dev libgmock-dev libbenchmark-dev
-  iproute2
+  iproute2 procps
 )
 
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -eq 0 ]; then
-  echo "setup: all packages present"
-  exit 0
-fi
+# As root apt-get runs directly; otherwise through sudo, which must pass the
+# frontend setting on (jackd2 stops at a question without it).
+as_root=()
+[ "$(id -u)" -eq 0 ] || as_root=(sudo)
+apt=("${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -q -y)
 
-sudo=""
-[ "$(id -u)" -eq 0 ] || sudo="sudo"
-export DEBIAN_FRONTEND=noninteractive
-$sudo apt-get update -q
-$sudo -E apt-get install -y -q --no-install-recommends "${packages[@]}"
+"${apt[@]}" update
+"${apt[@]}" install --no-install-recommends "${packages[@]}"
+echo "setup: all packages installed"

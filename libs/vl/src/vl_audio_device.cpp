@@ -75,6 +75,7 @@ void load_one(VlDevice* device, const json_t* saved) {
 VlAudioDevice* vl_audio_device_ctor(const char* name, const json_t* properties) {
   if (!name) {
     VL_LOG(vl_log_general(), VL_LOG_ERROR, "Invalid audio device name given!");
+    errno = EINVAL;
     return nullptr;
   }
   std::unique_ptr<VlAudioDevice> record(new (std::nothrow) VlAudioDevice);

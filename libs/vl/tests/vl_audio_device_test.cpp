@@ -92,6 +92,18 @@ TEST_F(AudioRegistry, NoDriverClassNoDevice) {
   vl_analyzer_init();
 }
 
+TEST_F(AudioRegistry, AnEntryWithoutNameEndsTheListing) {
+  static const VlMediadrvTypeDescriptor nameless_ts = {
+      {&vl_mediadrv_audio_ts, "VlNamelessDriver", nullptr},
+      [](json_t* array) { json_array_append_new(array, json_pack("{s:s}", "typename", "VlNamelessDriver")); }};
+  vl_object_register(&nameless_ts);
+  EXPECT_EQ(vl_device_audio_init(device_), -1);
+  vl_object_unregister(&nameless_ts);
+  EXPECT_EQ(log_.count("Error Invalid argument: vl_device_audio_init() for VlAudioDevice \"\" failed."), 1);
+  // The devices listed before it stay with the device.
+  EXPECT_NE(vl_device_audio_find(device_, "GeneratorSine"), nullptr);
+}
+
 TEST_F(AudioRegistry, ReservingTwiceKeepsTheFirstConfiguration) {
   VlAudioDevice* sine = listed("GeneratorSine");
   const VlJsonRef first = parsed(R"({"function": {"freq": [1000, 1]}})");

@@ -105,7 +105,7 @@ const char* packet_name(uint8_t type) {
   }
 }
 
-void sender_report_evaluate(std::span<const uint8_t> body, unsigned count, uint32_t local_ssrc, VlRtcpSink& sink) {
+void rtcp_sender_report_evaluate(std::span<const uint8_t> body, unsigned count, uint32_t local_ssrc, VlRtcpSink& sink) {
   if (body.size() < sender_info_size) return;
   const uint32_t sender_ssrc = get32(body, 0);
   uint32_t report[vl_sender_report_words];
@@ -136,7 +136,7 @@ std::optional<std::size_t> sdes_items_evaluate(std::span<const uint8_t> body, st
   return pos;
 }
 
-void sdes_evaluate(std::span<const uint8_t> body, VlRtcpSink& sink) {
+void rtcp_sdes_evaluate(std::span<const uint8_t> body, VlRtcpSink& sink) {
   std::size_t pos = 0;
   while (pos < body.size() && body.size() - pos >= sdes_min_chunk) {
     const std::optional<std::size_t> end = sdes_items_evaluate(body, pos + ssrc_size, get32(body, pos), sink);
@@ -145,7 +145,7 @@ void sdes_evaluate(std::span<const uint8_t> body, VlRtcpSink& sink) {
   }
 }
 
-void bye_evaluate(std::span<const uint8_t> body, unsigned count, VlRtcpSink& sink) {
+void rtcp_bye_evaluate(std::span<const uint8_t> body, unsigned count, VlRtcpSink& sink) {
   const std::size_t sources = std::min<std::size_t>(count, body.size() / ssrc_size);
   for (std::size_t i = 0; i < sources; ++i) sink.bye(get32(body, i * ssrc_size));
 }
@@ -155,10 +155,10 @@ void packet_evaluate(uint8_t type, unsigned count, std::span<const uint8_t> body
   VL_LOG(rtcp_wire::category(), VL_LOG_DEBUG, "Received %s for session: %s:%i", packet_name(type),
          local.address ? local.address : "", local.port);
   switch (type) {
-    case vl_rtcp_sr: sender_report_evaluate(body, count, local.ssrc, sink); break;
+    case vl_rtcp_sr: rtcp_sender_report_evaluate(body, count, local.ssrc, sink); break;
     case vl_rtcp_rr: rtcp_receiver_report_evaluate(body, count, local.ssrc, sink); break;
-    case vl_rtcp_sdes: sdes_evaluate(body, sink); break;
-    case vl_rtcp_bye: bye_evaluate(body, count, sink); break;
+    case vl_rtcp_sdes: rtcp_sdes_evaluate(body, sink); break;
+    case vl_rtcp_bye: rtcp_bye_evaluate(body, count, sink); break;
     default: break;
   }
 }

@@ -197,7 +197,7 @@ TEST(RtcpEvaluate, GoldenDatagrams) {
        {0x80, 0xC8, 0x00, 0x03, PEER_SSRC_BYTES, 0, 0, 0, 0, 0, 0, 0, 0, 0x81, 0xCB, 0x00, 0x01, PEER_SSRC_BYTES},
        {"bye 55667788"}},
       {"SDES item running past the body",
-       {0x81, 0xCA, 0x00, 0x03, PEER_SSRC_BYTES, 0x01, 0x02, 'a', 'b', 0x02, 0xFF, 'x', 'y'},
+       {0x81, 0xCA, 0x00, 0x03, PEER_SSRC_BYTES, 0x01, 0x02, 'a', 'b', 0x01, 0xFF, 'x', 'y'},
        {"cname 55667788 ab"}},
       {"SDES item list without its end", {0x81, 0xCA, 0x00, 0x02, PEER_SSRC_BYTES, 0x01, 0x02, 'a', 'b'},
        {"cname 55667788 ab"}},

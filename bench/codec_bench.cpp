@@ -22,10 +22,13 @@ namespace {
 constexpr uint32_t frames_per_packet = 48;
 constexpr uint32_t packet_start = 1000;
 
-std::string sdp(const char* format, int64_t channels) {
-  return std::string("v=0\no=- 1 1 IN IP4 10.0.0.1\ns=bench\nt=0 0\nm=audio 5004 RTP/AVP 98\n"
+VlSdpStream sdp(const char* format, int64_t channels) {
+  const std::string text = std::string("v=0\no=- 1 1 IN IP4 10.0.0.1\ns=bench\nt=0 0\nm=audio 5004 RTP/AVP 98\n"
                      "c=IN IP4 239.1.2.3/32\na=rtpmap:98 ") +
          format + "/48000/" + std::to_string(channels) + "\n";
+  VlSdpStream stream;
+  vl_sdp_stream_read(text.c_str(), &stream);
+  return stream;
 }
 
 // Identity: stream channel i from ring channel i. Scattered: a fixed
@@ -54,12 +57,12 @@ void report(benchmark::State& state, int64_t channels) {
   state.SetItemsProcessed(state.iterations() * static_cast<int64_t>(samples));
 }
 
-void encode(benchmark::State& state, VlEnc* (*ctor)(VlCaptureIfc*, const char*), const char* format) {
+void encode(benchmark::State& state, VlEnc* (*ctor)(VlCaptureIfc*, const VlSdpStream&), const char* format) {
   const int64_t channels = state.range(0);
   vltest::RingDriver driver(ring(channels));
   driver.fill_capture(0, 8192);
   driver.set_current_timestamp(packet_start + frames_per_packet);
-  VlEnc* enc = ctor(driver.get_capture_ifc(), sdp(format, channels).c_str());
+  VlEnc* enc = ctor(driver.get_capture_ifc(), sdp(format, channels));
   const std::vector<int32_t> entries = map_entries(channels, state.range(1) != 0);
   VlChannelMapPtr map(vl_channel_map_ctor(entries.data(), entries.size()));
   vl_enc_set_map(enc, map.get());
@@ -73,12 +76,12 @@ void encode(benchmark::State& state, VlEnc* (*ctor)(VlCaptureIfc*, const char*),
   vl_object_delete(enc);
 }
 
-void decode(benchmark::State& state, VlDec* (*ctor)(VlPlayIfc*, const char*), const char* format,
+void decode(benchmark::State& state, VlDec* (*ctor)(VlPlayIfc*, const VlSdpStream&), const char* format,
             uint32_t bytes_per_sample) {
   const int64_t channels = state.range(0);
   vltest::RingDriver driver(ring(channels));
   driver.set_current_timestamp(0);
-  VlDec* dec = ctor(driver.get_play_ifc(), sdp(format, channels).c_str());
+  VlDec* dec = ctor(driver.get_play_ifc(), sdp(format, channels));
   const std::vector<int32_t> entries = map_entries(channels, state.range(1) != 0);
   VlChannelMapPtr map(vl_channel_map_ctor(entries.data(), entries.size()));
   vl_dec_set_map(dec, map.get());

@@ -12,7 +12,7 @@
 #include "vlsys/vl_thread.h"
 #include "vlsys/vl_time.h"
 #include "vlutil/vl_growable_array.h"
-#include "vlutil/vl_sdp.h"
+#include "vlutil/vl_sdp_stream.h"
 
 #include <arpa/inet.h>
 #include <fcntl.h>
@@ -35,11 +35,6 @@ constexpr int poll_timeout_ms = 1000;
 // Datagrams taken from one socket before the others get their turn.
 constexpr int datagrams_per_turn = 16;
 
-constexpr int parse_error_size = 1;
-constexpr int parse_error_header = 2;
-constexpr int parse_error_seqno = 8;
-constexpr int parse_error_payload = 16;
-
 log4c_category_t* category = nullptr;
 // Parse errors are limited for all receivers together.
 VlRateLimit parse_error_limit;
@@ -59,10 +54,12 @@ struct RecvEntry {
   std::atomic<bool> timing_established{false};
   std::atomic<bool> inactive{true};
   bool dropped = false;  // set by the reactor under the queue lock
-  uint8_t header_byte = 0;
-  uint8_t payload_type = 0;
+  // The source whose statistics are kept: written by the reactor, the SSRC
+  // under the statistics lock.
+  bool have_source = false;
+  uint8_t layout = 0;
   uint32_t sender_ssrc = 0;
-  uint32_t header_length = 0;
+  uint8_t payload_type = 0;
   vl_mutex statistics_lock{};
   RtpSequence sequence;
   vl_rational timescale = {0, 0};
@@ -118,31 +115,20 @@ void release(RecvEntry* e) {
 
 void log_parse_error(const RecvEntry* e, int bits) {
   VL_LOG_SHARED_RATELIMITED(parse_error_limit, category, VL_LOG_ERROR, "%s: RTP parse error %d (%s %s %s %s %s)",
-                            e->name, bits, bits & parse_error_size ? "size" : "",
-                            bits & parse_error_header ? "header" : "", "", bits & parse_error_seqno ? "seq#" : "",
-                            bits & parse_error_payload ? "payld" : "");
+                            e->name, bits, bits & vl_rtp_error_size ? "size" : "",
+                            bits & vl_rtp_error_header ? "header" : "", "", bits & vl_rtp_error_seqno ? "seq#" : "",
+                            bits & vl_rtp_error_payload ? "payld" : "");
 }
 
-// Parses the header when its first byte changed; 0 or parse error bits.
-int parse_header(RecvEntry* e, const uint8_t* b, size_t n) {
-  const auto first = static_cast<uint8_t>(b[0] & ~vl_rtp_padding_bit);
-  if (first == e->header_byte) return 0;
-  if ((b[0] & vl_rtp_version_mask) != vl_rtp_version_2) return parse_error_header;
-  const uint32_t csrc = b[0] & vl_rtp_csrc_count_mask;
-  uint32_t length = vl_rtp_header_size + 4 * csrc;
-  if (b[0] & vl_rtp_extension_bit) {
-    if (n < 16 + 4 * csrc) return parse_error_header;
-    length += 4 + 4 * uint32_t{vl_rtp_get16(b + vl_rtp_header_size + 4 * csrc + 2)};
-  }
-  if (length >= n) return parse_error_size;
-  e->header_length = length;
-  e->sender_ssrc = vl_rtp_ssrc(b);
-  {
-    VlLock lock(e->statistics_lock);
-    e->sequence.reset(vl_rtp_seqno(b));
-  }
-  e->header_byte = first;
-  return 0;
+// A new source starts the statistics again: the first packet, a new SSRC
+// or another header layout. An unchanged stream keeps its statistics.
+void note_source(RecvEntry* e, const VlRtpHeader& header) {
+  if (e->have_source && header.layout == e->layout && header.ssrc == e->sender_ssrc) return;
+  VlLock lock(e->statistics_lock);
+  e->sequence.reset(header.seqno);
+  e->sender_ssrc = header.ssrc;
+  e->layout = header.layout;
+  e->have_source = true;
 }
 
 void log_sequence(RecvEntry* e, uint16_t highest, uint16_t seqno, SequenceVerdict verdict) {
@@ -171,70 +157,64 @@ void establish_timing(RecvEntry* e, uint32_t rtp_ts) {
 }
 
 void handle_packet(RecvEntry* e, const uint8_t* b, size_t n) {
-  const uint32_t arrival = e->play->current_timestamp() + static_cast<uint32_t>(e->offset);
-  int error = parse_header(e, b, n);
-  // The header length is kept from the last parse: every packet must still
-  // be longer than it.
-  if (!error && e->header_length >= n) error = parse_error_size;
-  if (!error && (b[1] & vl_rtp_payload_type_mask) != e->payload_type) error = parse_error_payload;
-  size_t padding = 0;
-  if (!error && (b[0] & vl_rtp_padding_bit)) {
-    padding = b[n - 1];
-    if (e->header_length + padding >= n) error = parse_error_size;
-  }
-  const uint16_t seqno = vl_rtp_seqno(b);
-  const uint32_t rtp_ts = vl_rtp_timestamp(b);
-  uint16_t highest = 0;
-  SequenceVerdict verdict = SequenceVerdict::in_order;
-  if (!error) {
-    // One lock per packet: the duplicate test and the checker belong together.
-    VlLock lock(e->statistics_lock);
-    highest = e->sequence.highest();
-    if (e->sequence.is_duplicate(seqno))
-      error = parse_error_seqno;
-    else
-      verdict = e->sequence.check(seqno, rtp_ts, arrival, static_cast<uint32_t>(e->timescale.nom));
-  }
-  if (error == parse_error_seqno)
-    VL_LOG(category, VL_LOG_ERROR, "%s: Packet duplication on seq. no: %u", e->name, seqno);
+  // Arrival on the play clock alone: any constant cancels out of the jitter,
+  // but an offset that a resync changes would not.
+  const uint32_t arrival = e->play->current_timestamp();
+  VlRtpHeader header{};
+  int error = vl_rtp_parse(b, n, &header);
+  if (!error && header.payload_type != e->payload_type) error = vl_rtp_error_payload;
   if (error) {
     log_parse_error(e, error);
     return;
   }
-  log_sequence(e, highest, seqno, verdict);
-  if (!e->timing_established) establish_timing(e, rtp_ts);
-  const size_t payload_length = n - e->header_length - padding;
-  vl_dec_process(e->decoder.get(), rtp_ts + static_cast<uint32_t>(e->offset), b + e->header_length,
-                 static_cast<int32_t>(payload_length));
+  note_source(e, header);
+  uint16_t highest = 0;
+  SequenceVerdict verdict = SequenceVerdict::in_order;
+  bool duplicate = false;
+  {
+    // One lock per packet: the duplicate test and the checker belong together.
+    VlLock lock(e->statistics_lock);
+    highest = e->sequence.highest();
+    duplicate = e->sequence.is_duplicate(header.seqno);
+    if (!duplicate) verdict = e->sequence.check(header.seqno, header.timestamp, arrival);
+  }
+  if (duplicate) {
+    VL_LOG(category, VL_LOG_ERROR, "%s: Packet duplication on seq. no: %u", e->name, header.seqno);
+    log_parse_error(e, vl_rtp_error_seqno);
+    return;
+  }
+  log_sequence(e, highest, header.seqno, verdict);
+  if (!e->timing_established) establish_timing(e, header.timestamp);
+  vl_dec_process(e->decoder.get(), header.timestamp + static_cast<uint32_t>(e->offset), b + header.header_length,
+                 static_cast<int32_t>(header.payload_length));
 }
 
+// MSG_TRUNC gives a datagram's real length: one larger than the buffer is
+// refused rather than decoded cut short.
 void receive_from(RecvEntry* e) {
   for (int i = 0; i < datagrams_per_turn && !e->inactive; ++i) {
-    const ssize_t n = vl_socket_recv(&e->socket, e->buffer, sizeof e->buffer, MSG_DONTWAIT);
+    const ssize_t n = vl_socket_recv(&e->socket, e->buffer, sizeof e->buffer, MSG_DONTWAIT | MSG_TRUNC);
     if (n <= 0) return;
-    // Shorter than a header: nothing in it can be read.
-    if (static_cast<size_t>(n) < vl_rtp_header_size) {
-      log_parse_error(e, parse_error_size);
-      continue;
-    }
-    handle_packet(e, e->buffer, static_cast<size_t>(n));
+    if (static_cast<size_t>(n) > sizeof e->buffer)
+      log_parse_error(e, vl_rtp_error_size);
+    else
+      handle_packet(e, e->buffer, static_cast<size_t>(n));
   }
 }
 
-bool open_socket(RecvEntry* e, const vl_host_iface* interface, const char* sdp) {
-  if (vl_sdp_stream_name(sdp, e->name, sizeof e->name - 1) != 0) {
+bool open_socket(RecvEntry* e, const vl_host_iface* interface, const VlSdpStream& sdp) {
+  if (!sdp.has_name) {
     VL_LOG(category, VL_LOG_ERROR, "Could not decode associated stream name from SDP!");
     return false;
   }
-  const int port = vl_sdp_dst_port(sdp);
-  char address[vl_sdp_addr_size] = {};
-  if (port <= 0 || vl_sdp_dst_addr(sdp, address) < 0) return false;
+  std::memcpy(e->name, sdp.name, sizeof e->name);
+  if (sdp.dst_port <= 0 || sdp.ttl < 0) return false;
   const rtp_stream::LocalAddress local(*interface);
   char name[vl_iface_name_size + 1] = {};
   std::memcpy(name, interface->name, vl_iface_name_size);
-  if (!vl_socket_ctor(&e->socket, address, static_cast<uint16_t>(port), SOCK_DGRAM)) return false;
-  if (vl_socket_bind(&e->socket, name, local.text, static_cast<uint16_t>(port)) != 0 ||
-      vl_socket_enable_consumer(&e->socket) != 0) {
+  const auto port = static_cast<uint16_t>(sdp.dst_port);
+  if (!vl_socket_ctor(&e->socket, sdp.dst_addr, port, SOCK_DGRAM)) return false;
+  if (vl_socket_bind(&e->socket, name, local.text, port) != 0 || vl_socket_enable_consumer(&e->socket) != 0) {
     vl_socket_dtor(&e->socket);
     return false;
   }
@@ -249,17 +229,15 @@ bool open_socket(RecvEntry* e, const vl_host_iface* interface, const char* sdp) 
   return false;
 }
 
-bool make_decoder(RecvEntry* e, const char* sdp) {
-  char encoding[vl_sdp_encoding_max] = {};
-  vl_sdp_encoding(sdp, encoding, sizeof encoding);
-  vl_dec_make_fn make = vl_dec_find(encoding);
+bool make_decoder(RecvEntry* e, const VlSdpStream& sdp) {
+  vl_dec_make_fn make = vl_dec_find(sdp.encoding);
   if (!make) {
-    VL_LOG(category, VL_LOG_ERROR, "No suitable decoder found for %s", encoding);
+    VL_LOG(category, VL_LOG_ERROR, "No suitable decoder found for %s", sdp.encoding);
     return false;
   }
   e->decoder.reset(make(e->play, sdp));
   if (!e->decoder) {
-    VL_LOG(category, VL_LOG_ERROR, "Cannot construct decoder for %s", encoding);
+    VL_LOG(category, VL_LOG_ERROR, "Cannot construct decoder for %s", sdp.encoding);
     return false;
   }
   return true;
@@ -404,42 +382,37 @@ bool VlRecvmgrSw::queue(RecvEntry* entry, CommandCode code) {
   return true;
 }
 
-VlStreamHandle VlRecvmgrSw::add_stream(const vl_host_iface* interface, const char* sdp, VlPlayIfc* play,
+VlStreamHandle VlRecvmgrSw::add_stream(const vl_host_iface* interface, const char* text, VlPlayIfc* play,
                                        int32_t delay) {
-  if (!interface || !sdp || !play) {
+  if (!interface || !text || !play) {
     VL_LOG(category, VL_LOG_DEBUG, "add_stream() called with illegal parameters");
     errno = EFAULT;
     return nullptr;
   }
   VL_LOG(category, VL_LOG_DEBUG, "Play Interface reported %d channels\n",
          static_cast<int>(play->properties()->channels));
+  VlSdpStream sdp;
+  vl_sdp_stream_read(text, &sdp);
   auto entry = std::make_unique<RecvEntry>();
   RecvEntry* e = entry.get();
   e->play = play;
   e->delay = delay;
-  if (vl_sdp_sync_time(sdp, &e->sync_time) != 0) {
+  e->sync_time = sdp.sync_time;
+  e->synchronized = sdp.has_sync_time;
+  if (!e->synchronized)
     VL_LOG(category, VL_LOG_WARN, "Invalid or missing 'sync-time' attribute in SDP, creating syntonized stream!");
-    e->synchronized = false;
-    e->sync_time = 0;
-  }
-  char domain[vl_sdp_clock_domain_max] = {};
-  vl_sdp_clock_domain(sdp, domain, sizeof domain);
   if (!make_decoder(e, sdp) || !open_socket(e, interface, sdp)) {
     VL_LOG(category, VL_LOG_ERROR, "receiver couldn't be constructed (errno=%d)", errno);
     errno = EINVAL;
     return nullptr;
   }
   vl_mutex_ctor(&e->statistics_lock);
-  e->payload_type = static_cast<uint8_t>(vl_sdp_rtp_payload(sdp));
+  e->payload_type = static_cast<uint8_t>(sdp.payload_type);
   e->timescale = vl_dec_timescale(e->decoder.get());
   e->inactive = false;
-  char encoding[vl_sdp_encoding_max] = {};
-  vl_sdp_encoding(sdp, encoding, sizeof encoding);
-  char address[vl_sdp_addr_size] = {};
-  vl_sdp_dst_addr(sdp, address);
   VL_LOG(category, VL_LOG_INFO,
-         "%s: Receive RTP stream created using addr %s:%u, synced to %s, sync-time=%u, encoding=%s", e->name, address,
-         static_cast<unsigned>(vl_sdp_dst_port(sdp)), domain, e->sync_time, encoding);
+         "%s: Receive RTP stream created using addr %s:%u, synced to %s, sync-time=%u, encoding=%s", e->name,
+         sdp.dst_addr, static_cast<unsigned>(sdp.dst_port), sdp.clock_domain, e->sync_time, sdp.encoding);
   if (!queue(e, CommandCode::add)) {
     release(entry.release());
     errno = ENOMEM;

@@ -9,8 +9,9 @@
 #include "vlsys/vl_log_ratelimit.h"
 #include "vlsys/vl_socket.h"
 #include "vlsys/vl_time.h"
+#include "vlsys/vl_wrap.h"
 #include "vlutil/vl_growable_array.h"
-#include "vlutil/vl_sdp.h"
+#include "vlutil/vl_sdp_stream.h"
 
 #include <arpa/inet.h>
 #include <sys/socket.h>
@@ -34,6 +35,50 @@ log4c_category_t* category = nullptr;
 // "timeslot missed" is limited for all streams together.
 VlRateLimit missed_slot_limit;
 
+// What get_sender_info reports. The timer callback writes it and control
+// threads read it; a version count gives readers a consistent copy (an RTP
+// timestamp with its own PTP time) without making the callback wait.
+struct SentCounts {
+  uint32_t rtp_ts = 0;   // RTP timestamp following the last packet sent
+  uint64_t ptp_ns = 0;   // PTP time of that timestamp
+  uint32_t packets = 0;
+  uint32_t octets = 0;
+};
+
+class SentStatistics {
+ public:
+  void add_packet(uint32_t rtp_ts, uint64_t ptp_ns, uint32_t octets) {
+    const uint32_t version = version_.load(std::memory_order_relaxed);
+    version_.store(version + 1, std::memory_order_relaxed);
+    std::atomic_thread_fence(std::memory_order_release);
+    rtp_ts_.store(rtp_ts, std::memory_order_relaxed);
+    ptp_ns_.store(ptp_ns, std::memory_order_relaxed);
+    packets_.store(packets_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
+    octets_.store(octets_.load(std::memory_order_relaxed) + octets, std::memory_order_relaxed);
+    version_.store(version + 2, std::memory_order_release);
+  }
+
+  SentCounts read() const {
+    for (;;) {
+      const uint32_t before = version_.load(std::memory_order_acquire);
+      SentCounts counts;
+      counts.rtp_ts = rtp_ts_.load(std::memory_order_relaxed);
+      counts.ptp_ns = ptp_ns_.load(std::memory_order_relaxed);
+      counts.packets = packets_.load(std::memory_order_relaxed);
+      counts.octets = octets_.load(std::memory_order_relaxed);
+      std::atomic_thread_fence(std::memory_order_acquire);
+      if (before % 2 == 0 && version_.load(std::memory_order_relaxed) == before) return counts;
+    }
+  }
+
+ private:
+  std::atomic<uint32_t> version_{0};  // odd while the callback writes
+  std::atomic<uint32_t> rtp_ts_{0};
+  std::atomic<uint64_t> ptp_ns_{0};
+  std::atomic<uint32_t> packets_{0};
+  std::atomic<uint32_t> octets_{0};
+};
+
 // One sending stream: the handle add_stream returns. The timer callback
 // reads and writes it without a lock; removal first sets `removing`, then
 // removes the timer (waiting for a running callback), and only then frees.
@@ -53,11 +98,8 @@ struct SendEntry {
   VlTimerHandle timer = nullptr;
   std::atomic<bool> resync_pending{true};
   std::atomic<bool> removing{false};
-  // Statistics, read by get_sender_info while the callback writes them.
-  std::atomic<uint32_t> last_rtp_ts{0};
-  std::atomic<uint64_t> last_send_ns{0};
-  std::atomic<uint32_t> packets_sent{0};
-  std::atomic<uint32_t> octets_sent{0};
+  SentStatistics sent;
+  VlRateLimit send_error_limit;
   std::vector<uint8_t> packet;
 };
 
@@ -74,7 +116,7 @@ void resync(SendEntry* e, uint32_t ts, uint64_t abs, uint32_t curr) {
   const bool first = !e->aligned;
   e->aligned = true;
   if (offset == e->offset && !first) return;
-  const uint32_t position = curr - ((curr - ts) % e->frames_per_packet);
+  const uint32_t position = curr - vl_ts_ahead(ts, curr) % e->frames_per_packet;
   if (offset != e->offset)
     VL_LOG(category, VL_LOG_WARN, "%s: resync ts=%x abs=%llx curr=%x; timestamp %x->%x; offset %x->%x", e->name, ts,
            static_cast<unsigned long long>(abs), curr, e->position, position, e->offset, offset);
@@ -82,17 +124,18 @@ void resync(SendEntry* e, uint32_t ts, uint64_t abs, uint32_t curr) {
   e->offset = offset;
 }
 
-void send_packet(SendEntry* e, uint64_t size, uint64_t abs) {
+// `ts` and `abs` are the tick's capture timestamp and its PTP time; the
+// statistics pair the timestamp that follows the packet with its own time.
+void send_packet(SendEntry* e, uint64_t size, uint32_t ts, uint64_t abs) {
   const ssize_t sent = vl_socket_send(&e->socket, e->packet.data(), size + vl_rtp_header_size, MSG_DONTWAIT);
   if (sent < 0) {
     char text[256];
-    VL_LOG(category, VL_LOG_ERROR, "%s: Could not send RTP packet: %s.", e->name, vl_strerror(errno, text, sizeof text));
+    VL_LOG_SHARED_RATELIMITED_COUNTED(e->send_error_limit, category, VL_LOG_ERROR, "%s: Could not send RTP packet: %s.",
+                                      e->name, vl_strerror(errno, text, sizeof text));
     return;
   }
-  e->last_rtp_ts.store(e->offset + e->position, std::memory_order_relaxed);
-  e->last_send_ns.store(abs, std::memory_order_relaxed);
-  e->packets_sent.fetch_add(1, std::memory_order_relaxed);
-  e->octets_sent.fetch_add(static_cast<uint32_t>(size), std::memory_order_relaxed);
+  const uint64_t ptp_ns = abs + static_cast<uint64_t>(vl_time_frames2ns(vl_ts_delta(ts, e->position), e->timescale));
+  e->sent.add_packet(e->offset + e->position, ptp_ns, static_cast<uint32_t>(size));
 }
 
 // Sends every packet the capture ring holds beyond the last one sent.
@@ -101,7 +144,7 @@ void on_tick(void* user, uint32_t ts, uint64_t abs, uint32_t curr) {
   if (e->removing.load()) return;
   if (e->resync_pending.exchange(false)) resync(e, ts, abs, curr);
   uint8_t* header = e->packet.data();
-  while (!e->removing.load() && curr - e->position >= e->frames_per_packet) {
+  while (!e->removing.load() && vl_ts_ahead(e->position, curr) >= e->frames_per_packet) {
     vl_rtp_put32(header + 4, e->offset + e->position);
     vl_rtp_put16(header + 2, ++e->seqno);
     uint64_t size = e->payload_capacity;
@@ -109,11 +152,11 @@ void on_tick(void* user, uint32_t ts, uint64_t abs, uint32_t curr) {
                                            header + vl_rtp_header_size, &size);
     if (frames > 0) {
       e->position += static_cast<uint32_t>(frames);
-      if (size > 0) send_packet(e, size, abs);
+      if (size > 0) send_packet(e, size, ts, abs);
       continue;
     }
-    VL_LOG_SHARED_RATELIMITED(missed_slot_limit, category, VL_LOG_WARN, "%s: timeslot missed @ x%x (samples: %d)",
-                              e->name, e->position, static_cast<int>(curr - e->position));
+    VL_LOG_SHARED_RATELIMITED_COUNTED(missed_slot_limit, category, VL_LOG_WARN, "%s: timeslot missed @ x%x (samples: %d)",
+                                      e->name, e->position, static_cast<int>(vl_ts_ahead(e->position, curr)));
     e->position = curr;
   }
 }
@@ -133,21 +176,17 @@ bool frame_count_fits(uint32_t n, const VlMediaProperties* p) {
 }
 
 // Destination from the SDP and the socket towards it.
-bool open_socket(SendEntry* e, const vl_host_iface* interface, const char* sdp, uint8_t dscp) {
-  char domain[vl_sdp_clock_domain_max] = {};
-  vl_sdp_clock_domain(sdp, domain, sizeof domain);
-  if (vl_sdp_stream_name(sdp, e->name, sizeof e->name - 1) != 0) {
+bool open_socket(SendEntry* e, const vl_host_iface* interface, const VlSdpStream& sdp, uint8_t dscp) {
+  if (!sdp.has_name) {
     VL_LOG(category, VL_LOG_ERROR, "Could not decode associated stream name from SDP!");
     return false;
   }
-  const int port = vl_sdp_dst_port(sdp);
-  char address[vl_sdp_addr_size] = {};
-  const int ttl = vl_sdp_dst_addr(sdp, address);
-  if (port <= 0 || ttl <= 0) return false;
+  std::memcpy(e->name, sdp.name, sizeof e->name);
+  if (sdp.dst_port <= 0 || sdp.ttl <= 0) return false;
   const rtp_stream::LocalAddress local(*interface);
-  if (!vl_socket_ctor(&e->socket, address, static_cast<uint16_t>(port), SOCK_DGRAM)) return false;
+  if (!vl_socket_ctor(&e->socket, sdp.dst_addr, static_cast<uint16_t>(sdp.dst_port), SOCK_DGRAM)) return false;
   if (vl_socket_bind(&e->socket, nullptr, local.text, 0) != 0 ||
-      vl_socket_enable_producer(&e->socket, dscp, static_cast<uint8_t>(ttl)) != 0) {
+      vl_socket_enable_producer(&e->socket, dscp, static_cast<uint8_t>(sdp.ttl)) != 0) {
     vl_socket_dtor(&e->socket);
     return false;
   }
@@ -159,28 +198,27 @@ bool open_socket(SendEntry* e, const vl_host_iface* interface, const char* sdp, 
   return true;
 }
 
-bool make_encoder(SendEntry* e, const char* sdp, char* encoding, std::size_t size) {
-  vl_sdp_encoding(sdp, encoding, size);
-  vl_enc_make_fn make = vl_enc_find(encoding);
+bool make_encoder(SendEntry* e, const VlSdpStream& sdp) {
+  vl_enc_make_fn make = vl_enc_find(sdp.encoding);
   if (!make) {
-    VL_LOG(category, VL_LOG_ERROR, "Cannot find suitable encoder for %s", encoding);
+    VL_LOG(category, VL_LOG_ERROR, "Cannot find suitable encoder for %s", sdp.encoding);
     return false;
   }
   e->encoder.reset(make(e->capture, sdp));
   if (!e->encoder) {
-    VL_LOG(category, VL_LOG_ERROR, "Cannot construct encoder for %s", encoding);
+    VL_LOG(category, VL_LOG_ERROR, "Cannot construct encoder for %s", sdp.encoding);
     return false;
   }
   return true;
 }
 
-void prepare_packet(SendEntry* e, const char* sdp, uint32_t ssrc, uint16_t first_seqno) {
+void prepare_packet(SendEntry* e, const VlSdpStream& sdp, uint32_t ssrc, uint16_t first_seqno) {
   e->payload_capacity = vl_enc_get_buffer_size(e->encoder.get(), e->frames_per_packet);
   e->packet.assign((e->payload_capacity + 15) & ~uint64_t{3}, 0);
   e->timescale = vl_enc_timescale(e->encoder.get());
   uint8_t* header = e->packet.data();
   header[0] = vl_rtp_version_2;
-  header[1] = static_cast<uint8_t>(vl_sdp_rtp_payload(sdp) & vl_rtp_payload_type_mask);
+  header[1] = static_cast<uint8_t>(sdp.payload_type & vl_rtp_payload_type_mask);
   e->seqno = static_cast<uint16_t>(first_seqno - 1);
   vl_rtp_put16(header + 2, e->seqno);
   vl_rtp_put32(header + 8, ssrc);
@@ -214,6 +252,8 @@ class VlSendmgrSw final : public VlSendmgr {
   bool start_timer(SendEntry* e);
   void teardown(SendEntry* e);
   bool list_append(SendEntry* e);
+  // False when the entry was not listed.
+  bool list_remove(SendEntry* e);
 
   bool ready_ = false;
   vl_mutex lock_{};
@@ -239,10 +279,18 @@ bool VlSendmgrSw::list_append(SendEntry* e) {
   return streams_.append(e);
 }
 
-VlStreamHandle VlSendmgrSw::add_stream(const vl_host_iface* interface, const char* sdp, VlCaptureIfc* capture,
+bool VlSendmgrSw::list_remove(SendEntry* e) {
+  VlLock lock(lock_);
+  const int index = streams_.find(e);
+  if (index >= 0) streams_.remove_at(index);
+  pthread_cond_broadcast(&list_changed_.handle);
+  return index >= 0;
+}
+
+VlStreamHandle VlSendmgrSw::add_stream(const vl_host_iface* interface, const char* text, VlCaptureIfc* capture,
                                        uint32_t ssrc, uint16_t first_seqno, uint32_t frames_per_packet,
                                        uint8_t dscp) {
-  if (!interface || !sdp || !capture) {
+  if (!interface || !text || !capture) {
     errno = EFAULT;
     return nullptr;
   }
@@ -252,43 +300,39 @@ VlStreamHandle VlSendmgrSw::add_stream(const vl_host_iface* interface, const cha
     return nullptr;
   }
   VL_LOG(category, VL_LOG_DEBUG, "Capture interface reported %d channels", static_cast<int>(properties->channels));
+  VlSdpStream sdp;
+  vl_sdp_stream_read(text, &sdp);
   auto entry = std::make_unique<SendEntry>();
   SendEntry* e = entry.get();
   e->capture = capture;
   e->frames_per_packet = frames_per_packet;
-  char encoding[vl_sdp_encoding_max] = {};
   if (!open_socket(e, interface, sdp, dscp)) {
     errno = EINVAL;
     return nullptr;
   }
-  if (!make_encoder(e, sdp, encoding, sizeof encoding)) {
+  if (!make_encoder(e, sdp)) {
     release_socket(e);
     errno = EINVAL;
     return nullptr;
   }
   prepare_packet(e, sdp, ssrc, first_seqno);
-  if (vl_sdp_sync_time(sdp, &e->sync_time) != 0) {
-    VL_LOG(category, VL_LOG_WARN, "Stream %s: Missing sync_time attribute in SDP!", e->name);
-    e->sync_time = 0;
-  }
-  if (!start_timer(e)) {
-    release_socket(e);
-    errno = EINVAL;
-    return nullptr;
-  }
-  char domain[vl_sdp_clock_domain_max] = {};
-  vl_sdp_clock_domain(sdp, domain, sizeof domain);
-  char address[vl_sdp_addr_size] = {};
-  vl_sdp_dst_addr(sdp, address);
-  VL_LOG(category, VL_LOG_INFO, "%s: Send RTP stream created using addr %s:%u, synced to %s, sync-time=%u, encoding=%s",
-         e->name, address, static_cast<unsigned>(vl_sdp_dst_port(sdp)), domain, e->sync_time, encoding);
+  e->sync_time = sdp.sync_time;
+  if (!sdp.has_sync_time) VL_LOG(category, VL_LOG_WARN, "Stream %s: Missing sync_time attribute in SDP!", e->name);
+  // Listed before its timer runs, so that no resync request can pass it by
+  // between its first tick and its joining the list.
   if (!list_append(e)) {
-    e->removing = true;
-    e->capture->timer_remove(e->timer);
     release_socket(e);
     errno = ENOMEM;
     return nullptr;
   }
+  if (!start_timer(e)) {
+    list_remove(e);
+    release_socket(e);
+    errno = EINVAL;
+    return nullptr;
+  }
+  VL_LOG(category, VL_LOG_INFO, "%s: Send RTP stream created using addr %s:%u, synced to %s, sync-time=%u, encoding=%s",
+         e->name, sdp.dst_addr, static_cast<unsigned>(sdp.dst_port), sdp.clock_domain, e->sync_time, sdp.encoding);
   return entry.release();
 }
 
@@ -296,13 +340,7 @@ VlStreamHandle VlSendmgrSw::add_stream(const vl_host_iface* interface, const cha
 void VlSendmgrSw::teardown(SendEntry* e) {
   if (e->timer) e->capture->timer_remove(e->timer);
   e->timer = nullptr;
-  {
-    VlLock lock(lock_);
-    const int index = streams_.find(e);
-    if (index >= 0) streams_.remove_at(index);
-    pthread_cond_broadcast(&list_changed_.handle);
-    if (index < 0) VL_LOG(category, VL_LOG_ERROR, "sender deleted that wasn't in list");
-  }
+  if (!list_remove(e)) VL_LOG(category, VL_LOG_ERROR, "sender deleted that wasn't in list");
   release_socket(e);
   delete e;
 }
@@ -314,13 +352,13 @@ void VlSendmgrSw::remove_stream(VlStreamHandle stream) {
 }
 
 bool VlSendmgrSw::get_sender_info(VlStreamHandle stream, VlSenderInfo* info) {
-  const auto* e = static_cast<const SendEntry*>(stream);
-  const uint64_t ntp = vl_tai_to_ntp(e->last_send_ns.load(std::memory_order_relaxed));
+  const SentCounts sent = static_cast<const SendEntry*>(stream)->sent.read();
+  const uint64_t ntp = vl_tai_to_ntp(sent.ptp_ns);
   info->ntp_sec = static_cast<uint32_t>(ntp);
   info->ntp_frac = static_cast<uint32_t>(ntp >> 32);
-  info->rtp_ts = e->last_rtp_ts.load(std::memory_order_relaxed);
-  info->psend = e->packets_sent.load(std::memory_order_relaxed);
-  info->osend = e->octets_sent.load(std::memory_order_relaxed);
+  info->rtp_ts = sent.rtp_ts;
+  info->psend = sent.packets;
+  info->osend = sent.octets;
   return true;
 }
 

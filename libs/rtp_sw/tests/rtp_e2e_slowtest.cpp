@@ -4,6 +4,7 @@
 #include "rtp_sw/vl_rtp_packet.h"
 #include "vltest/log_capture.h"
 #include "vltest/rtp_lab.h"
+#include "vltest/wait.h"
 
 #include <gtest/gtest.h>
 
@@ -14,7 +15,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-constexpr auto settle_time = 1s;
+constexpr auto settle_time = 2s;
 constexpr auto check_time = 20s;
 
 class RtpEndToEnd : public ::testing::Test {
@@ -24,8 +25,10 @@ class RtpEndToEnd : public ::testing::Test {
   // After the start every ramp shows one offset change; from then on no
   // mismatch for the whole check time.
   void expect_clean_ramps(const std::vector<rtp_lab::Stream*>& streams) {
-    std::this_thread::sleep_for(settle_time);
-    for (const rtp_lab::Stream* s : streams) EXPECT_EQ(s->analyzer->mismatches(), 1u) << s->sdp;
+    for (const rtp_lab::Stream* s : streams) {
+      ASSERT_TRUE(vltest::wait_until([s] { return s->analyzer->last_good_timestamp() != 0; }, settle_time)) << s->sdp;
+      EXPECT_EQ(s->analyzer->mismatches(), 1u) << s->sdp;
+    }
     std::this_thread::sleep_for(check_time);
     for (const rtp_lab::Stream* s : streams) {
       EXPECT_EQ(s->analyzer->mismatches(), 1u) << s->sdp;

@@ -208,11 +208,13 @@ TEST_F(Sender, ResyncAfterAClockJumpMovesOffsetAndPosition) {
   EXPECT_EQ(vl_rtp_timestamp(got[1].data()) - vl_rtp_timestamp(got[0].data()), 2 * frames + 480);
 }
 
+// The RTP timestamp reported for the last packet is paired with its own PTP
+// time, not with the time of the tick that sent it.
 TEST_F(Sender, StatisticsCountSentPackets) {
   VlStreamHandle stream = add();
   ASSERT_NE(stream, nullptr);
   capture(128);
-  capture(3 * frames);
+  capture(3 * frames + 10);  // the tick comes 10 frames after the last packet
   VlSenderInfo info{};
   info.ssrc = 77;
   ASSERT_TRUE(vl_sendmgr_get_sender_info(manager_, stream, &info));
@@ -222,11 +224,13 @@ TEST_F(Sender, StatisticsCountSentPackets) {
   const auto got = packets();
   ASSERT_EQ(got.size(), 3u);
   EXPECT_EQ(info.rtp_ts, vl_rtp_timestamp(got[2].data()) + frames);
-  EXPECT_EQ(info.ntp_sec, static_cast<uint32_t>(vl_tai_to_ntp(driver_.ptp_time_of(driver_.current_timestamp()))));
+  const uint64_t ntp = vl_tai_to_ntp(driver_.ptp_time_of(driver_.current_timestamp() - 10));
+  EXPECT_EQ(info.ntp_sec, static_cast<uint32_t>(ntp));
+  EXPECT_NEAR(info.ntp_frac, static_cast<uint32_t>(ntp >> 32), 5);  // within a nanosecond
   EXPECT_EQ(vl_sendmgr_channels(manager_, stream), 2u);
 }
 
-TEST_F(Sender, RemovedStreamsSendNothingAndRemovingTwiceDoesNothing) {
+TEST_F(Sender, RemovedStreamsSendNothing) {
   VlStreamHandle stream = add();
   ASSERT_NE(stream, nullptr);
   capture(128);
@@ -257,7 +261,42 @@ TEST_F(Sender, BadArgumentsAndUnknownEncodings) {
   options_.encoding = "L24/48000";
   EXPECT_EQ(add(), nullptr);
   EXPECT_EQ(log_.count("Cannot construct encoder for L24/48000"), 1);
+  options_.encoding = "L24/44100/2";  // the capture device runs at 48 kHz
+  errno = 0;
+  EXPECT_EQ(add(), nullptr);
+  EXPECT_EQ(errno, EINVAL);
+  EXPECT_EQ(log_.count("the SDP's rate 44100/1 differs from the audio device's rate 48000/1"), 1);
   EXPECT_EQ(driver_.timer_count(), 0u);
+}
+
+// A resync requested while add_stream is still under way (its first tick
+// already run) reaches the stream.
+TEST_F(Sender, ResyncDuringAddStreamIsKept) {
+  capture(128);
+  driver_.on_next_timer_set([this] {
+    driver_.fire_due_timers();  // the first tick sets the offset
+    driver_.set_timestamp_relation(driver_.current_timestamp(),
+                                   driver_.ptp_time_of(driver_.current_timestamp()) + 10000000);
+    vl_sendmgr_resync_all(manager_);
+  });
+  ASSERT_NE(add(), nullptr);
+  capture(frames);
+  EXPECT_EQ(log_.count("resync ts="), 2);
+}
+
+// Send failures come at packet rate: one line a second, which then says how
+// many were held back.
+TEST_F(Sender, SendFailuresAreRateLimited) {
+  options_.encoding = "L24/48000/8";
+  constexpr uint32_t oversized = 3000;  // 72000 payload bytes: more than a UDP datagram holds
+  VlStreamHandle stream = add(1, oversized);
+  ASSERT_NE(stream, nullptr);
+  capture(128);
+  for (int i = 0; i < 4; ++i) capture(oversized);
+  VlSenderInfo info{};
+  ASSERT_TRUE(vl_sendmgr_get_sender_info(manager_, stream, &info));
+  EXPECT_EQ(info.psend, 0u);
+  EXPECT_EQ(log_.count("Could not send RTP packet: Message too long."), 1);
 }
 
 TEST_F(Sender, EncodersAreListed) {

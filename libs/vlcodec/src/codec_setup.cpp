@@ -2,17 +2,19 @@
 
 #include "vl/vl_channel_map.h"
 #include "vlcodec/codec.h"
-#include "vlutil/vl_sdp.h"
 
-bool read_codec_sdp(const char* sdp, char* stream_name, std::size_t name_size, CodecSdp* out) {
-  char encoding[vl_sdp_encoding_max + 1] = {};
-  if (vl_sdp_encoding(sdp, encoding, sizeof encoding) != 0) return false;
-  const int payload = vl_sdp_rtp_payload(sdp);
-  if (payload < 0) return false;
-  vl_codec_mime_decode(static_cast<uint8_t>(payload), encoding, &out->timescale, &out->channels);
-  // One byte stays for the terminator: the reader fills the field whole.
-  out->has_stream_name = vl_sdp_stream_name(sdp, stream_name, name_size - 1) == 0;
+bool read_codec_sdp(const VlSdpStream& sdp, CodecSdp* out) {
+  if (sdp.encoding[0] == '\0' || sdp.payload_type < 0) return false;
+  vl_codec_mime_decode(static_cast<uint8_t>(sdp.payload_type), sdp.encoding, &out->timescale, &out->channels);
   return true;
+}
+
+bool codec_rate_matches(log4c_category_t* category, const VlSdpStream& sdp, vl_rational sdp_rate,
+                        vl_rational device_rate) {
+  if (int64_t{sdp_rate.nom} * device_rate.den == int64_t{device_rate.nom} * sdp_rate.den) return true;
+  VL_LOG(category, VL_LOG_ERROR, "Stream %s: the SDP's rate %d/%d differs from the audio device's rate %d/%d!",
+         sdp.name, sdp_rate.nom, sdp_rate.den, device_rate.nom, device_rate.den);
+  return false;
 }
 
 VlChannelMap* unconnected_map(uint32_t channels) { return vl_channel_map_ctor(nullptr, channels); }

@@ -4,7 +4,7 @@
 
 using VlDecAm824 = pcm::Decoder<Am824Wire, vl_dec_am824_ts>;
 
-VlDec* vl_dec_am824_ctor(VlPlayIfc* play, const char* sdp) { return pcm::make_decoder<VlDecAm824>(play, sdp); }
+VlDec* vl_dec_am824_ctor(VlPlayIfc* play, const VlSdpStream& sdp) { return pcm::make_decoder<VlDecAm824>(play, sdp); }
 
 vl_dec_make_fn vl_dec_am824_match(const char* encoding) { return pcm::match<vl_dec_am824_ts>(encoding); }
 

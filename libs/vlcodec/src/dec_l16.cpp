@@ -4,7 +4,7 @@
 
 using VlDecL16 = pcm::Decoder<L16Wire, vl_dec_l16_ts>;
 
-VlDec* vl_dec_l16_ctor(VlPlayIfc* play, const char* sdp) { return pcm::make_decoder<VlDecL16>(play, sdp); }
+VlDec* vl_dec_l16_ctor(VlPlayIfc* play, const VlSdpStream& sdp) { return pcm::make_decoder<VlDecL16>(play, sdp); }
 
 vl_dec_make_fn vl_dec_l16_match(const char* encoding) { return pcm::match<vl_dec_l16_ts>(encoding); }
 

@@ -4,7 +4,7 @@
 
 using VlDecRaw = pcm::Decoder<L32Wire, vl_dec_raw_ts>;
 
-VlDec* vl_dec_raw_ctor(VlPlayIfc* play, const char* sdp) { return pcm::make_decoder<VlDecRaw>(play, sdp); }
+VlDec* vl_dec_raw_ctor(VlPlayIfc* play, const VlSdpStream& sdp) { return pcm::make_decoder<VlDecRaw>(play, sdp); }
 
 vl_dec_make_fn vl_dec_raw_match(const char* encoding) { return pcm::match<vl_dec_raw_ts>(encoding); }
 

@@ -4,7 +4,7 @@
 
 using VlEncAm824 = pcm::Encoder<Am824Wire, vl_enc_am824_ts>;
 
-VlEnc* vl_enc_am824_ctor(VlCaptureIfc* capture, const char* sdp) {
+VlEnc* vl_enc_am824_ctor(VlCaptureIfc* capture, const VlSdpStream& sdp) {
   return pcm::make_encoder<VlEncAm824>(capture, sdp, "vl_enc_am824_ctor");
 }
 

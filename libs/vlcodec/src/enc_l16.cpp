@@ -4,7 +4,7 @@
 
 using VlEncL16 = pcm::Encoder<L16Wire, vl_enc_l16_ts>;
 
-VlEnc* vl_enc_l16_ctor(VlCaptureIfc* capture, const char* sdp) {
+VlEnc* vl_enc_l16_ctor(VlCaptureIfc* capture, const VlSdpStream& sdp) {
   return pcm::make_encoder<VlEncL16>(capture, sdp, "vl_enc_l16_ctor");
 }
 

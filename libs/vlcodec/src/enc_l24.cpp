@@ -4,7 +4,7 @@
 
 using VlEncL24 = pcm::Encoder<L24Wire, vl_enc_l24_ts>;
 
-VlEnc* vl_enc_l24_ctor(VlCaptureIfc* capture, const char* sdp) {
+VlEnc* vl_enc_l24_ctor(VlCaptureIfc* capture, const VlSdpStream& sdp) {
   return pcm::make_encoder<VlEncL24>(capture, sdp, "vl_enc_l24_ctor");
 }
 

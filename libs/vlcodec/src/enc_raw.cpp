@@ -4,7 +4,7 @@
 
 using VlEncRaw = pcm::Encoder<L32Wire, vl_enc_raw_ts>;
 
-VlEnc* vl_enc_raw_ctor(VlCaptureIfc* capture, const char* sdp) {
+VlEnc* vl_enc_raw_ctor(VlCaptureIfc* capture, const VlSdpStream& sdp) {
   return pcm::make_encoder<VlEncRaw>(capture, sdp, "vl_enc_raw_ctor");
 }
 

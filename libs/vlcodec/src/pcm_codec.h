@@ -105,7 +105,7 @@ class Decoder final : public VlDec {
 
 // Factories for the formats' make slots.
 template <typename Codec>
-VlEnc* make_encoder(VlCaptureIfc* capture, const char* sdp, const char* ctor_name) {
+VlEnc* make_encoder(VlCaptureIfc* capture, const VlSdpStream& sdp, const char* ctor_name) {
   auto* codec = new (std::nothrow) Codec(capture);
   if (codec && !codec->configure(sdp, ctor_name)) {
     delete codec;
@@ -115,7 +115,7 @@ VlEnc* make_encoder(VlCaptureIfc* capture, const char* sdp, const char* ctor_nam
 }
 
 template <typename Codec>
-VlDec* make_decoder(VlPlayIfc* play, const char* sdp) {
+VlDec* make_decoder(VlPlayIfc* play, const VlSdpStream& sdp) {
   auto* codec = new (std::nothrow) Codec(play);
   if (codec && !codec->configure(sdp)) {
     delete codec;

@@ -4,6 +4,7 @@
 #include "codec_setup.h"
 
 #include <cerrno>
+#include <cstring>
 
 const VlDecTypeDescriptor vl_dec_ts = {{&vl_object_ts, "VlDec", nullptr}, nullptr, nullptr};
 
@@ -35,17 +36,18 @@ VlChannelMap* VlDec::get_map() {
 
 int32_t VlDec::process(uint32_t, const uint8_t*, int32_t) { vl_object_abort("vl_dec_process"); }
 
-bool VlDec::configure(const char* sdp) {
+bool VlDec::configure(const VlSdpStream& sdp) {
   CodecSdp parsed{};
   errno = EINVAL;
-  if (!read_codec_sdp(sdp, stream_name_, sizeof stream_name_, &parsed)) return false;
+  if (!read_codec_sdp(sdp, &parsed)) return false;
+  std::memcpy(stream_name_, sdp.name, sizeof stream_name_);
   timescale_ = parsed.timescale;
   if (parsed.channels == 0 || parsed.channels > vl_codec_max_channels || timescale_.den == 0) return false;
-  if (!parsed.has_stream_name) {
+  if (!sdp.has_name) {
     VL_LOG(category, VL_LOG_ERROR, "Could not decode associated stream name from SDP!");
     return false;
   }
-  if (timescale_.nom != play_->properties()->rate.nom) return false;
+  if (!codec_rate_matches(category, sdp, timescale_, play_->properties()->rate)) return false;
   VlChannelMapPtr map(unconnected_map(parsed.channels));
   if (!map) return false;
   map_.replace(std::move(map));

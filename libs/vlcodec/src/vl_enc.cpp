@@ -5,6 +5,7 @@
 #include "vlcodec/codec.h"
 
 #include <cerrno>
+#include <cstring>
 
 const VlEncTypeDescriptor vl_enc_ts = {{&vl_object_ts, "VlEnc", nullptr}, nullptr, nullptr};
 
@@ -38,12 +39,13 @@ uint64_t VlEnc::get_buffer_size(uint64_t) { vl_object_abort("vl_enc_get_buffer_s
 
 uint64_t VlEnc::process(uint64_t, uint32_t, uint8_t*, uint64_t*) { vl_object_abort("vl_enc_process"); }
 
-bool VlEnc::configure(const char* sdp, const char* ctor_name) {
+bool VlEnc::configure(const VlSdpStream& sdp, const char* ctor_name) {
   CodecSdp parsed{};
-  if (!read_codec_sdp(sdp, stream_name_, sizeof stream_name_, &parsed)) {
+  if (!read_codec_sdp(sdp, &parsed)) {
     errno = EINVAL;
     return false;
   }
+  std::memcpy(stream_name_, sdp.name, sizeof stream_name_);
   timescale_ = parsed.timescale;
   bool ok = true;
   if (timescale_.den == 0) {
@@ -59,10 +61,11 @@ bool VlEnc::configure(const char* sdp, const char* ctor_name) {
            vl_codec_max_channels);
     ok = false;
   }
-  if (!parsed.has_stream_name) {
+  if (!sdp.has_name) {
     VL_LOG(category, VL_LOG_ERROR, "%s: could not decode associated stream name from SDP!", ctor_name);
     ok = false;
   }
+  if (ok) ok = codec_rate_matches(category, sdp, timescale_, capture_->properties()->rate);
   VlChannelMapPtr map(ok ? unconnected_map(parsed.channels) : nullptr);
   if (!map) {
     errno = EINVAL;

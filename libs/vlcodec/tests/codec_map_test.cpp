@@ -51,7 +51,7 @@ TEST(CodecMap, SetMapWhileProcessRunsNeverTearsOrFrees) {
   vltest::RingDriver driver;
   driver.fill_capture(0, 4096, [](uint32_t, uint32_t c) { return c == 0 ? 0x11111100 : 0x22222200; });
   driver.set_current_timestamp(4096);
-  VlEnc* enc = vl_enc_l24_ctor(driver.get_capture_ifc(), codec_test::sdp("L24/48000/2").c_str());
+  VlEnc* enc = vl_enc_l24_ctor(driver.get_capture_ifc(), codec_test::sdp("L24/48000/2"));
   ASSERT_NE(enc, nullptr);
   const int32_t straight[] = {0, 1};
   const int32_t crossed[] = {1, 0, 1, 0};
@@ -90,7 +90,7 @@ TEST(CodecMap, SetMapWhileProcessRunsNeverTearsOrFrees) {
 TEST(CodecMap, DecoderSetMapWhileProcessRuns) {
   vltest::RingDriver driver;
   driver.set_current_timestamp(0);
-  VlDec* dec = vl_dec_l24_ctor(driver.get_play_ifc(), codec_test::sdp("L24/48000/2").c_str());
+  VlDec* dec = vl_dec_l24_ctor(driver.get_play_ifc(), codec_test::sdp("L24/48000/2"));
   ASSERT_NE(dec, nullptr);
   const int32_t one[] = {0, 1};
   const int32_t other[] = {1, -1, 0};

@@ -137,19 +137,19 @@ TEST(CodecConstruction, EncoderNeedsRateChannelsAndName) {
   vltest::RingDriver driver;
   VlCaptureIfc* capture_ifc = driver.get_capture_ifc();
   errno = 0;
-  EXPECT_EQ(vl_enc_l24_ctor(capture_ifc, codec_test::sdp("L24/48000").c_str()), nullptr);
+  EXPECT_EQ(vl_enc_l24_ctor(capture_ifc, codec_test::sdp("L24/48000")), nullptr);
   EXPECT_EQ(errno, EINVAL);
   EXPECT_EQ(capture.count("vl_enc_l24_ctor: vl_codec_mime_decode delivered channels = 0!"), 1);
-  EXPECT_EQ(vl_enc_l24_ctor(capture_ifc, codec_test::sdp("L24").c_str()), nullptr);
+  EXPECT_EQ(vl_enc_l24_ctor(capture_ifc, codec_test::sdp("L24")), nullptr);
   EXPECT_EQ(capture.count("vl_enc_l24_ctor: timescale denominator = 0!"), 1);
-  const std::string nameless = codec_test::sdp("L24/48000/2", 98, std::string(200, 'n'));
-  EXPECT_EQ(vl_enc_l24_ctor(capture_ifc, nameless.c_str()), nullptr);
+  const VlSdpStream nameless = codec_test::sdp("L24/48000/2", 98, std::string(200, 'n'));
+  EXPECT_EQ(vl_enc_l24_ctor(capture_ifc, nameless), nullptr);
   EXPECT_EQ(capture.count("vl_enc_l24_ctor: could not decode associated stream name from SDP!"), 1);
-  EXPECT_EQ(vl_enc_l24_ctor(capture_ifc, codec_test::sdp("L24/48000/100000").c_str()), nullptr);
+  EXPECT_EQ(vl_enc_l24_ctor(capture_ifc, codec_test::sdp("L24/48000/100000")), nullptr);
   EXPECT_EQ(capture.count("channels exceed the limit"), 1);
-  EXPECT_EQ(vl_enc_l24_ctor(capture_ifc, "v=0\n"), nullptr);  // no rtpmap
+  EXPECT_EQ(vl_enc_l24_ctor(capture_ifc, codec_test::parsed("v=0\n")), nullptr);  // no rtpmap
 
-  VlEnc* enc = vl_enc_l24_ctor(capture_ifc, codec_test::sdp("L24/48000/8").c_str());
+  VlEnc* enc = vl_enc_l24_ctor(capture_ifc, codec_test::sdp("L24/48000/8"));
   ASSERT_NE(enc, nullptr);
   EXPECT_STREQ(enc->type().type_name, "VlEncL24");
   EXPECT_EQ(vl_enc_channels(enc), 8u);
@@ -163,16 +163,23 @@ TEST(CodecConstruction, EncoderNeedsRateChannelsAndName) {
   vl_encoders_done();
 }
 
-TEST(CodecConstruction, DecoderRefusesAnotherRate) {
+TEST(CodecConstruction, CodecsRefuseAnotherRate) {
+  vltest::LogCapture capture;
+  vl_encoders_init();  // their log category
   vltest::RingDriver driver;  // 48 kHz
   errno = 0;
-  EXPECT_EQ(vl_dec_l24_ctor(driver.get_play_ifc(), codec_test::sdp("L24/44100/2").c_str()), nullptr);
+  EXPECT_EQ(vl_enc_l24_ctor(driver.get_capture_ifc(), codec_test::sdp("L24/44100/2")), nullptr);
   EXPECT_EQ(errno, EINVAL);
-  EXPECT_EQ(vl_dec_l24_ctor(driver.get_play_ifc(), codec_test::sdp("L24/48000").c_str()), nullptr);
-  VlDec* dec = vl_dec_l24_ctor(driver.get_play_ifc(), codec_test::sdp("L24/48000/2").c_str());
+  EXPECT_EQ(capture.count("the SDP's rate 44100/1 differs from the audio device's rate 48000/1"), 1);
+  errno = 0;
+  EXPECT_EQ(vl_dec_l24_ctor(driver.get_play_ifc(), codec_test::sdp("L24/44100/2")), nullptr);
+  EXPECT_EQ(errno, EINVAL);
+  EXPECT_EQ(vl_dec_l24_ctor(driver.get_play_ifc(), codec_test::sdp("L24/48000")), nullptr);
+  VlDec* dec = vl_dec_l24_ctor(driver.get_play_ifc(), codec_test::sdp("L24/48000/2"));
   ASSERT_NE(dec, nullptr);
   EXPECT_STREQ(dec->type().type_name, "VlDecL24");
   vl_object_delete(dec);
+  vl_encoders_done();
 }
 
 }  // namespace

@@ -47,10 +47,10 @@ void set_map(VlDec* dec, std::vector<int32_t> entries) {
 // An encoder over a capture ring whose samples the test writes.
 class EncoderRig {
  public:
-  EncoderRig(VlEnc* (*ctor)(VlCaptureIfc*, const char*), const std::string& encoding, uint32_t ring_channels,
+  EncoderRig(VlEnc* (*ctor)(VlCaptureIfc*, const VlSdpStream&), const std::string& encoding, uint32_t ring_channels,
              uint32_t ring_frames = 8192)
       : driver_(ring(ring_channels, 0, ring_frames)) {
-    enc_.reset(ctor(driver_.get_capture_ifc(), codec_test::sdp(encoding).c_str()));
+    enc_.reset(ctor(driver_.get_capture_ifc(), codec_test::sdp(encoding)));
   }
   VlEnc* enc() { return enc_.get(); }
   vltest::RingDriver& driver() { return driver_; }
@@ -76,9 +76,9 @@ class EncoderRig {
 
 class DecoderRig {
  public:
-  DecoderRig(VlDec* (*ctor)(VlPlayIfc*, const char*), const std::string& encoding, uint32_t ring_channels)
+  DecoderRig(VlDec* (*ctor)(VlPlayIfc*, const VlSdpStream&), const std::string& encoding, uint32_t ring_channels)
       : driver_(ring(0, ring_channels)) {
-    dec_.reset(ctor(driver_.get_play_ifc(), codec_test::sdp(encoding).c_str()));
+    dec_.reset(ctor(driver_.get_play_ifc(), codec_test::sdp(encoding)));
   }
   VlDec* dec() { return dec_.get(); }
   vltest::RingDriver& driver() { return driver_; }

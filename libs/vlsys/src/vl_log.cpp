@@ -37,9 +37,13 @@ void attach_syslog_appender(const char* ident) {
   log4c_category_set_appender(root_category, appender);
 }
 
-}  // namespace
-
-bool vl_log_init(const char* ident) {
+// log4c cannot be initialised again after log4c_fini (it crashes on its
+// freed type tables), so it is set up once per process and stays; a later
+// vl_log_init only applies the settings again.
+void init_log4c_once() {
+  static bool initialised = false;
+  if (initialised) return;
+  initialised = true;
   log4c_init();
   // Fixed record buffers: log4c then formats the message and the rendered
   // line into stack buffers of this size instead of allocating per record.
@@ -47,6 +51,12 @@ bool vl_log_init(const char* ident) {
   log4c_appender_type_set(&log4c_appender_type_sendlog);
   log4c_layout_type_set(&log4c_layout_type_velanto);
   log4c_layout_type_set(&log4c_layout_type_velanto_file);
+}
+
+}  // namespace
+
+bool vl_log_init(const char* ident) {
+  init_log4c_once();
 
   root_category = log4c_category_get("root");
   general_category = log4c_category_get("velanto");
@@ -57,7 +67,6 @@ bool vl_log_init(const char* ident) {
 }
 
 void vl_log_exit() {
-  log4c_fini();
   root_category = nullptr;
   general_category = nullptr;
   log_dir.reset();

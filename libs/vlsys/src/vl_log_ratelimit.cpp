@@ -9,10 +9,15 @@ bool vl_log_ratelimit_pass(vl_utc_time* last) {
   return true;
 }
 
-bool VlRateLimit::pass() {
-  const uint64_t now = vl_realtime_ns();
+bool VlRateLimit::pass_at(uint64_t now, uint32_t* suppressed) {
   uint64_t last = last_ns_.load(std::memory_order_relaxed);
-  if (last != 0 && now >= last && now - last <= 999999999ULL) return false;
   // Of several threads passing at once, one writes the message.
-  return last_ns_.compare_exchange_strong(last, now, std::memory_order_relaxed);
+  if ((last != 0 && now >= last && now - last <= 999999999ULL) ||
+      !last_ns_.compare_exchange_strong(last, now, std::memory_order_relaxed)) {
+    held_back_.fetch_add(1, std::memory_order_relaxed);
+    return false;
+  }
+  const uint32_t held_back = held_back_.exchange(0, std::memory_order_relaxed);
+  if (suppressed) *suppressed = held_back;
+  return true;
 }

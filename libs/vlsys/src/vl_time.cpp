@@ -106,6 +106,12 @@ uint32_t vl_time_ns2ts(uint64_t ns, vl_rational rate) {
   return divide(product, ticks_divisor(rate)).w[2];
 }
 
+int64_t vl_time_frames2ns(int32_t frames, vl_rational rate) {
+  if (rate.nom <= 0 || rate.den <= 0) return 0;
+  __extension__ using wide = __int128;
+  return static_cast<int64_t>(wide{frames} * rate.den * static_cast<int64_t>(vl_ns_per_second) / rate.nom);
+}
+
 uint64_t vl_time_ts2ns(uint32_t ts, vl_rational rate, uint64_t reference_ns) {
   if (!usable(rate)) return 0;
   const U96 reference_tick = divide(mul32(from_u64(reference_ns), static_cast<uint32_t>(rate.nom)),

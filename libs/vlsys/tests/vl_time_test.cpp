@@ -136,3 +136,16 @@ TEST(StringClone, CopiesWithTerminator) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(FramesToNs, SignedDurationsAtAnyRate) {
+  EXPECT_EQ(vl_time_frames2ns(48, {48000, 1}), 1000000);
+  EXPECT_EQ(vl_time_frames2ns(-48, {48000, 1}), -1000000);
+  EXPECT_EQ(vl_time_frames2ns(INT32_MIN, {48000, 1}), -44739242666666);
+  EXPECT_EQ(vl_time_frames2ns(1001, {48000, 1001}), 20875020833);
+  EXPECT_EQ(vl_time_frames2ns(1, {44100, 1}), 22675);
+  EXPECT_EQ(vl_time_frames2ns(5, {0, 1}), 0);
+}
+
+}  // namespace

@@ -48,6 +48,10 @@ class Recorder {
     std::lock_guard<std::mutex> lock(mutex_);
     return deliveries_;
   }
+  void clear() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    deliveries_.clear();
+  }
 
  private:
   std::mutex mutex_;
@@ -84,6 +88,13 @@ int publish_text(int32_t id, const char* s) {
 
 class Events : public ::testing::Test {
  protected:
+  // The recorder and the gate outlive a test when the program runs them all.
+  void SetUp() override {
+    recorder.clear();
+    std::lock_guard<std::mutex> lock(gate_mutex);
+    gate_open = false;
+    gate_entered = false;
+  }
   void TearDown() override { vl_event_exit(); }
 };
 

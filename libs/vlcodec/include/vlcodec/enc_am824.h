@@ -7,4 +7,4 @@ extern const VlEncTypeDescriptor vl_enc_am824_ts;
 
 // A new AM824 encoder reading from `capture` for the stream of the SDP, or
 // null (errno EINVAL).
-VlEnc* vl_enc_am824_ctor(VlCaptureIfc* capture, const char* sdp);
+VlEnc* vl_enc_am824_ctor(VlCaptureIfc* capture, const VlSdpStream& sdp);

@@ -7,4 +7,4 @@ extern const VlEncTypeDescriptor vl_enc_raw_ts;
 
 // A new L32 encoder reading from `capture` for the stream of the SDP, or
 // null (errno EINVAL).
-VlEnc* vl_enc_raw_ctor(VlCaptureIfc* capture, const char* sdp);
+VlEnc* vl_enc_raw_ctor(VlCaptureIfc* capture, const VlSdpStream& sdp);

@@ -14,7 +14,7 @@ class VlDec;
 
 // A format's factory: a new decoder writing to `play` for the stream the
 // SDP describes, or null (errno EINVAL).
-using vl_dec_make_fn = VlDec* (*)(VlPlayIfc* play, const char* sdp);
+using vl_dec_make_fn = VlDec* (*)(VlPlayIfc* play, const VlSdpStream& sdp);
 
 struct VlDecTypeDescriptor : VlTypeDescriptor {
   const char* mime;
@@ -37,10 +37,10 @@ class VlDec : public VlObject {
   // returns the frames written.
   virtual int32_t process(uint32_t ts, const uint8_t* payload, int32_t length);
 
-  // Reads encoding, payload type and stream name from the SDP, checks the
+  // Takes encoding, payload type and stream name from the SDP, checks the
   // rate against the play interface and sizes the map. False (errno EINVAL)
   // on failure.
-  bool configure(const char* sdp);
+  bool configure(const VlSdpStream& sdp);
 
  protected:
   VlPlayIfc* play_;

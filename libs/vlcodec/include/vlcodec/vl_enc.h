@@ -8,6 +8,7 @@
 #include "vlsys/vl_log.h"
 #include "vlutil/vl_object.h"
 #include "vlutil/vl_rational.h"
+#include "vlutil/vl_sdp_stream.h"
 
 #include <cstdint>
 
@@ -15,7 +16,7 @@ class VlEnc;
 
 // A format's factory: a new encoder reading from `capture` for the stream
 // the SDP describes, or null (errno EINVAL).
-using vl_enc_make_fn = VlEnc* (*)(VlCaptureIfc* capture, const char* sdp);
+using vl_enc_make_fn = VlEnc* (*)(VlCaptureIfc* capture, const VlSdpStream& sdp);
 
 struct VlEncTypeDescriptor : VlTypeDescriptor {
   const char* mime;  // the format's encoding name, such as "L24"
@@ -24,7 +25,7 @@ struct VlEncTypeDescriptor : VlTypeDescriptor {
 
 extern const VlEncTypeDescriptor vl_enc_ts;
 
-inline constexpr int vl_codec_stream_name_size = 128;
+inline constexpr int vl_codec_stream_name_size = vl_sdp_stream_name_size;
 // More channels than this cannot fit one frame into a datagram; an SDP that
 // asks for them is refused rather than sizing maps from it.
 inline constexpr uint32_t vl_codec_max_channels = 1024;
@@ -51,9 +52,10 @@ class VlEnc : public VlObject {
   // available.
   virtual uint64_t process(uint64_t frames, uint32_t ts, uint8_t* buffer, uint64_t* size);
 
-  // Reads encoding, payload type and stream name from the SDP and sizes the
-  // map; logs failures under `ctor_name`. False (errno EINVAL) on failure.
-  bool configure(const char* sdp, const char* ctor_name);
+  // Takes encoding, payload type and stream name from the SDP, checks the
+  // rate against the capture interface and sizes the map; logs failures
+  // under `ctor_name`. False (errno EINVAL) on failure.
+  bool configure(const VlSdpStream& sdp, const char* ctor_name);
 
  protected:
   VlCaptureIfc* capture_;

@@ -33,6 +33,10 @@ uint32_t vl_time_ns2ts(uint64_t ns, vl_rational rate);
 // Start time of the first tick at or after `reference_ns` whose timestamp is ts.
 uint64_t vl_time_ts2ns(uint32_t ts, vl_rational rate, uint64_t reference_ns);
 
+// Duration of `frames` frames at `rate` in nanoseconds, negative for a
+// negative count, truncated toward zero; 0 for a rate without frames.
+int64_t vl_time_frames2ns(int32_t frames, vl_rational rate);
+
 // Prints "%llu.%03llu\n": seconds and milliseconds.
 void vl_time_print(uint64_t ns);
 

@@ -85,6 +85,9 @@ class RingDriver final : public VlMediadrvAudio {
   // none is due. Returns the number of calls.
   int fire_due_timers();
   std::size_t timer_count() const;
+  // Runs `hook` once, inside the next timer_set after the timer exists: what
+  // a timer thread and other threads may do before timer_set returns.
+  void on_next_timer_set(std::function<void()> hook);
 
   // Window operations seen, for assertions.
   int completed_reads() const { return completed_reads_.load(); }
@@ -124,6 +127,7 @@ class RingDriver final : public VlMediadrvAudio {
   uint32_t anchor_ts_ = 0;
   uint64_t anchor_ns_ = 0;
   std::list<Timer> timers_;  // stable addresses: a handle is a Timer*
+  std::function<void()> timer_set_hook_;
 
   std::unique_ptr<Capture> capture_;
   std::unique_ptr<Play> play_;

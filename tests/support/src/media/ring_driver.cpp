@@ -177,9 +177,21 @@ VlTimerHandle RingDriver::add_timer(uint32_t start_ts, uint32_t* interval, vl_ca
   }
   // As a block-driven driver does: never more often than once per block.
   if (*interval < config_.block_frames) *interval = config_.block_frames;
+  std::function<void()> hook;
+  Timer* timer = nullptr;
+  {
+    std::lock_guard<std::mutex> lock(mutex_);
+    timers_.push_back(Timer{start_ts, *interval, callback, user});
+    timer = &timers_.back();
+    hook.swap(timer_set_hook_);
+  }
+  if (hook) hook();
+  return timer;
+}
+
+void RingDriver::on_next_timer_set(std::function<void()> hook) {
   std::lock_guard<std::mutex> lock(mutex_);
-  timers_.push_back(Timer{start_ts, *interval, callback, user});
-  return &timers_.back();
+  timer_set_hook_ = std::move(hook);
 }
 
 bool RingDriver::remove_timer(VlTimerHandle handle) {

@@ -4,6 +4,7 @@
 
 #include "vlsys/vl_log.h"
 #include "vltest/log_capture.h"
+#include "vltest/wait.h"
 
 #include <gtest/gtest.h>
 
@@ -49,12 +50,6 @@ std::vector<Received> received_now() {
 void clear_received() {
   std::lock_guard<std::mutex> lock(received_mutex);
   received.clear();
-}
-
-bool wait_received(std::size_t n) {
-  const auto deadline = Clock::now() + 5s;
-  while (received_now().size() < n && Clock::now() < deadline) std::this_thread::sleep_for(1ms);
-  return received_now().size() >= n;
 }
 
 class IpcFraming : public ::testing::Test {
@@ -204,7 +199,7 @@ TEST_F(IpcFraming, ClientReaderDeliversFramesAndClosesPromptly) {
   ASSERT_NE(accepted, nullptr);
   ASSERT_EQ(vl_socket_send(accepted, request.data(), request.size(), MSG_NOSIGNAL),
             static_cast<ssize_t>(request.size()));
-  EXPECT_TRUE(wait_received(1));
+  EXPECT_TRUE(vltest::wait_until([] { return !received_now().empty(); }, 5s));
   EXPECT_EQ(received_now(), std::vector<Received>{request_received});
 
   const auto start = Clock::now();

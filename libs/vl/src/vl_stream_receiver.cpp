@@ -126,10 +126,7 @@ json_t* VlStreamReceiver::encode_receivers() const { return vl_receiver_info_enc
 
 VlReceiverInfo* VlStreamReceiver::receiver_info() {
   VlLock lock(receiver_lock_);
-  if (reception_.ssrc == 0) return nullptr;
-  auto* copy = new (std::nothrow) VlReceiverInfo(reception_);
-  if (copy) copy->next = nullptr;
-  return copy;
+  return reception_.ssrc != 0 ? vl_receiver_info_copy(&reception_) : nullptr;
 }
 
 VlSenderInfo* VlStreamReceiver::sender_info() {

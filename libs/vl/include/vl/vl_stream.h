@@ -22,6 +22,7 @@
 
 #include <jansson.h>
 
+#include <atomic>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -64,7 +65,7 @@ class VlStream : public VlObject {
 
   // Statistics failures are logged once per run of failures: true for the
   // first of a run.
-  bool first_statistics_failure() { return !std::exchange(statistics_warned_, true); }
+  bool first_statistics_failure() { return !statistics_warned_.exchange(true); }
   void statistics_ok() { statistics_warned_ = false; }
 
  protected:
@@ -85,7 +86,7 @@ class VlStream : public VlObject {
   mutable VlOwnedMutex sender_lock_;
   VlSenderInfo sender_info_{};
   mutable VlOwnedMutex receiver_lock_;
-  bool statistics_warned_ = false;
+  std::atomic<bool> statistics_warned_{false};  // the control path and the RTCP thread both refresh
 };
 
 // The stream channel count from an SDP's encoding ("L24/48000/8" gives 8):

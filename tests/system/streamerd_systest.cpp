@@ -22,7 +22,9 @@ const std::string usage =
     "       --help\n"
     "       /?\n";
 const std::string banner = "Running VELANTO-streamer 1.3-8727D (unknown)\n";
-const std::string started = "Initializing velanto stuff ...  success.\n";
+const std::string started =
+    "Initializing velanto stuff ...  success.\n"
+    "Loading last configuration ... failed. Could not read velanto.cfg. Using defaults.\n";
 const std::string stopped = "Cleaning up all velanto stuff ... done!\n";
 
 // The daemon runs on lab host A, whose one interface is veth0, and reaches

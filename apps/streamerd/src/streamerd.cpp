@@ -14,6 +14,8 @@
 
 namespace {
 
+constexpr const char* configuration_file = "velanto.cfg";
+
 vl_semaphore stop_semaphore;
 
 void signal_handler(int) { sem_post(&stop_semaphore.handle); }
@@ -27,7 +29,6 @@ void say(const char* format, ...) {
   va_end(args);
   std::fflush(stdout);
 }
-
 
 }  // namespace
 
@@ -62,6 +63,12 @@ int main(int argc, char** argv) {
     vl_log_exit();
     return 1;
   }
+
+  say("Loading last configuration ...");
+  if (vl_streamer_load(device, configuration_file) < 0)
+    say(" failed. Could not read %s. Using defaults.\n", configuration_file);
+  else
+    say(" success.\n");
 
   // One post ends the wait; an interrupted wait ends it too.
   sem_wait(&stop_semaphore.handle);

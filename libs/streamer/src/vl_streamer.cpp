@@ -1,6 +1,9 @@
 #include "streamer/vl_streamer.h"
 
+#include "rtcp/rtcp_init.h"
 #include "streamer/vl_platform.h"
+#include "vl/vl_device.h"
+#include "vl/vl_device_config.h"
 #include "vl/vl_net.h"
 #include "vl/vl_ptp.h"
 #include "vlsys/host_process.h"
@@ -81,7 +84,7 @@ VlDevice* vl_streamer_startup(const char* interface_name) {
     vl_streamer_shutdown(streamer->device);
     return nullptr;
   }
-  // RTCP is initialised for the device here.
+  vl_rtcp_init(streamer->device);
   progress(" success.\n");
   return streamer->device;
 }
@@ -94,7 +97,7 @@ void vl_streamer_shutdown(VlDevice* device) {
     VL_LOG(streamer->category, VL_LOG_ERROR, "Invalid velanto device to release!");
     return;
   }
-  // The device's sessions are deleted here, before PTP polling stops.
+  vl_device_del_sessions(device);
   vl_ptp_poll(nullptr);
   vl_device_dtor(streamer->device);
   streamer->device = nullptr;
@@ -103,4 +106,16 @@ void vl_streamer_shutdown(VlDevice* device) {
   vl_unregister();
   vl_platform_exit();
   progress(" done!\n");
+}
+
+int vl_streamer_load(VlDevice* device, const char* path) {
+  if (!device) return vl_device_load_configuration(device, path);
+  VlLock lock(device->control_lock);
+  return vl_device_load_configuration(device, path);
+}
+
+int vl_streamer_save(VlDevice* device, const char* path) {
+  if (!device) return -1;
+  VlLock lock(device->control_lock);
+  return vl_device_save_configuration(device, path);
 }

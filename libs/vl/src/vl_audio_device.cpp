@@ -52,25 +52,25 @@ const char* name_of(const json_t* json) {
   return name ? name : "";
 }
 
-// Reserves the saved device's record and restores its channel names.
-void load_one(VlDevice* device, const json_t* saved) {
+}  // namespace
+
+bool vl_audio_device_load_one(VlDevice* device, const json_t* saved) {
   const char* name = name_of(saved);
   VlAudioDevice* record = vl_device_audio_find(device, name);
   if (!record) {
     VL_LOG(vl_log_general(), VL_LOG_ERROR, "Could not find audio_device %s!", name);
-    return;
+    return false;
   }
   json_t* configuration = json_object_get(saved, key(VL_KEY_AUDIO_CONFIG));
-  if (!json_is_object(configuration) || json_object_size(configuration) == 0) return;
+  if (!json_is_object(configuration) || json_object_size(configuration) == 0) return true;
   if (!vl_audio_device_lock(record, configuration)) {
     VL_LOG(vl_log_general(), VL_LOG_ERROR, "Could not reserve the audio device: %s.", name);
-    return;
+    return false;
   }
   vl_audio_device_capture_channels_set(record, json_object_get(saved, key(VL_KEY_AUDIO_CAPTID)));
   vl_audio_device_playback_channels_set(record, json_object_get(saved, key(VL_KEY_AUDIO_PLAYID)));
+  return true;
 }
-
-}  // namespace
 
 VlAudioDevice* vl_audio_device_ctor(const char* name, const json_t* properties) {
   if (!name) {
@@ -227,7 +227,7 @@ VlAudioDevice* vl_audio_device_list_decode(const json_t* json) {
 int vl_audio_device_load(VlDevice* device, const json_t* json_array) {
   std::size_t index = 0;
   json_t* element = nullptr;
-  json_array_foreach(const_cast<json_t*>(json_array), index, element) load_one(device, element);
+  json_array_foreach(const_cast<json_t*>(json_array), index, element) vl_audio_device_load_one(device, element);
   return 0;
 }
 

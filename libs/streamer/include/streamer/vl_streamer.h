@@ -9,3 +9,8 @@ VlDevice* vl_streamer_startup(const char* interface_name);
 
 // Releases everything start-up created, if `device` is the started one.
 void vl_streamer_shutdown(VlDevice* device);
+
+// The configuration file `path` (in the configuration directory) into or
+// from the device, under the device's control lock; 0 or negative.
+int vl_streamer_load(VlDevice* device, const char* path);
+int vl_streamer_save(VlDevice* device, const char* path);

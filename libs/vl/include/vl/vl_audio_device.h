@@ -78,6 +78,9 @@ VlAudioDevice* vl_audio_device_list_decode(const json_t* json);
 // Restores the reservations and channel names of a saved audio device list.
 // Returns 0.
 int vl_audio_device_load(VlDevice* device, const json_t* json_array);
+// The same for one saved audio device; false when it could not be restored
+// (no such device here, or its reservation failed).
+bool vl_audio_device_load_one(VlDevice* device, const json_t* saved);
 
 // Renames a saved audio device of the board family to its name on this
 // platform variant (vl_platform_get).

@@ -2,16 +2,20 @@
 //
 // Threads and ownership: the main thread constructs and destroys the device.
 // It owns its version and identity records, the network interface list
-// (built at start-up, then only read), the audio device list and the PTP
-// status record. ptp_lock guards ptp_status against the PTP poll thread;
-// audio_lock guards the links of the audio device list. No path holds two
-// of the device's locks at once.
+// (built at start-up, then only read), the audio device list, the PTP
+// status record, the sessions and the clients' stored data. control_lock
+// orders every change from outside (the configuration load, the IPC
+// commands) and is taken before any other lock. ptp_lock guards ptp_status
+// against the PTP poll thread; audio_lock and session_lock guard the links
+// of their lists. No path holds two of ptp_lock, audio_lock and session_lock
+// at once; a session's own locks come after session_lock (vl_session.h).
 #pragma once
 
 #include "vl/vl_audio_device.h"
 #include "vl/vl_device_id.h"
 #include "vl/vl_net.h"
 #include "vl/vl_ptp_status.h"
+#include "vl/vl_session.h"
 #include "vlsys/vl_mutex.h"
 #include "vlutil/vl_version.h"
 
@@ -23,8 +27,8 @@ struct VlVersionDeleter {
   void operator()(VlVersion* version) const { vl_version_dtor(version); }
 };
 
-// Members go in reverse order: the audio devices, the PTP status, the
-// interfaces with their managers, then identity and version.
+// Members go in reverse order: the sessions, the audio devices, the PTP
+// status, the interfaces with their managers, then identity and version.
 class VlDevice {
  public:
   VlDevice() = default;
@@ -43,8 +47,21 @@ class VlDevice {
   VlOwnedMutex audio_lock;
   std::unique_ptr<VlAudioDevice> audio_devices;
 
-  // The session list and its lock, and the clients' "additional" store,
-  // follow here.
+  // Newest first; links change under session_lock.
+  VlOwnedMutex session_lock;
+  std::unique_ptr<VlSession> sessions;
+
+  // Orders every change from outside: the configuration load holds it for
+  // the whole load, the IPC dispatcher around each command. Nothing on the
+  // media path takes it.
+  VlOwnedMutex control_lock;
+
+  // Objects clients stored by name ("additional"); under control_lock.
+  VlJsonRef additional;
+  // Saved audio devices and sessions the last load could not restore, kept
+  // unchanged for the next save; under control_lock.
+  VlJsonRef kept_audio_devices;
+  VlJsonRef kept_sessions;
 };
 
 // A new device with the current version and this host's identity (from
@@ -64,3 +81,27 @@ int vl_device_audio_init(VlDevice* device);
 void vl_device_audio_done(VlDevice* device);
 // The audio device named `name`, or null. Takes no lock.
 VlAudioDevice* vl_device_audio_find(VlDevice* device, const char* name);
+
+// {"vl_version", "device_id", "network_interface", "ptp_status",
+// "audio_device_list", "session_list"}.
+json_t* vl_device_encode(VlDevice* device);
+// A client's copy of a device from its description: no managers, no drivers,
+// no RTCP. Null (errno EINVAL for an empty object) on failure.
+VlDevice* vl_device_decode(const json_t* json);
+
+// The session of that identity, or null.
+VlSession* vl_device_find_session(VlDevice* device, const VlSessionId& id);
+// The session of that identity on the interface named `interface_name`:
+// the existing one, or a new one with its RTCP endpoint when the interface
+// streams. Null when the identity is not valid, the interface is unknown,
+// the session exists on another interface, or RTCP cannot be set up.
+VlSession* vl_device_add_session(VlDevice* device, const char* interface_name, const char* address, json_int_t port);
+// Adds a session from its description, with detached streams (client side);
+// 0 or -1.
+int vl_device_decode_session(VlDevice* device, const json_t* json);
+// Unlinks the session, releases its RTCP endpoint and destroys it.
+void vl_device_del_session(VlDevice* device, VlSession* session);
+// Deletes every session, always the first of the list.
+void vl_device_del_sessions(VlDevice* device);
+// Keeps a saved session that could not be restored for the next save.
+void vl_device_keep_session(VlDevice* device, const json_t* saved);

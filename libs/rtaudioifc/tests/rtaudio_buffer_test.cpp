@@ -5,6 +5,7 @@
 #include "vlsys/vl_log.h"
 #include "vltest/log_capture.h"
 #include "vltest/manual_clock.h"
+#include "vltest/window_sites.h"
 #include "vlutil/vl_json_ref.h"
 
 #include <gtest/gtest.h>
@@ -227,6 +228,20 @@ TEST_F(Unattached, WrapOfCIsReportedAndTheWindowsHoldAcrossIt) {
   EXPECT_EQ(capture_->complete_read(last_block, nullptr, 2 * block), 0);
   const VlMediaWindow late = play_->initialise_write(last_block + 16);
   EXPECT_EQ(late.frames, -112);
+}
+
+// The windows refuse with a usable pointer and a count below 1; through the
+// wrappers that is reported, so a stream whose delay is too small does not
+// fall silent without a word.
+TEST_F(Unattached, RefusedWindowsAreReportedThroughTheWrappers) {
+  vltest::WindowSites sites;
+  run_blocks_in_line(4);  // C = 256
+  EXPECT_EQ(vl_play_initialise_write("r1", play_, 200).frames, -56);
+  EXPECT_TRUE(log_.contains(
+      "vl_play_initialise_write for stream r1: Timestamp 0x000000c8 is out of bounds by -56 frames (late)."));
+  EXPECT_EQ(vl_capture_initialise_read("s1", capture_, 300).frames, -44);
+  EXPECT_TRUE(log_.contains(
+      "vl_capture_initialise_read for stream s1: Timestamp 0x0000012c is out of bounds by -44 frames (early)."));
 }
 
 // Timers, fired by the driver's thread "rtaudio_capture".
@@ -549,7 +564,7 @@ TEST_F(RtaudioLoad, DeviceListWithoutSoundCardsOrServersIsEmpty) {
 
 TEST(CountUpDown, ReportsTheFirstBreakOfThePattern) {
   vltest::LogCapture log;
-  vl_log_priority_set("velanto", VL_LOG_DEBUG);
+  vltest::LogPriority debug("velanto", VL_LOG_DEBUG);
   VlCountUpDownCheck check{256};
   std::vector<int32_t> samples;
   for (uint32_t k = 0; k < 16; ++k) {

@@ -8,7 +8,7 @@ namespace {
 
 const char* shown(const char* stream_name) { return stream_name ? stream_name : "(null)"; }
 
-const char* direction(int32_t frames) { return frames < 0 ? "early" : "late"; }
+const char* direction(Miss miss) { return miss == Miss::early ? "early" : "late"; }
 
 // The rate limit is consulted only when the record would be written.
 bool enter(Site& site) {
@@ -19,20 +19,23 @@ bool enter(Site& site) {
 
 void leave(Site& site) { site.busy.clear(std::memory_order_release); }
 
-void out_of_bounds(Site& site, const char* operation, const char* stream_name, uint32_t ts, int32_t frames) {
+void out_of_bounds(Site& site, const char* operation, const char* stream_name, uint32_t ts, int32_t frames,
+                   Miss miss) {
   if (!enter(site)) return;
   VL_LOG_RATELIMITED(&site.last, vl_log_general(), VL_LOG_WARN,
                      "%s for stream %s: Timestamp 0x%08x is out of bounds by %d frames (%s).", operation,
-                     shown(stream_name), ts, frames, direction(frames));
+                     shown(stream_name), ts, frames, direction(miss));
   leave(site);
 }
 
 }  // namespace
 
 void report_initialise(InitialiseSites& sites, const char* operation, const char* stream_name, uint32_t ts,
-                       const VlMediaWindow& window) {
-  if (!window.samples) {
-    out_of_bounds(sites.out_of_bounds, operation, stream_name, ts, window.frames);
+                       const VlMediaWindow& window, Miss miss) {
+  // A negative count at a usable pointer is a refusal as much as a null
+  // pointer is: a write the play window refuses must not vanish silently.
+  if (!window.samples || window.frames < 0) {
+    out_of_bounds(sites.out_of_bounds, operation, stream_name, ts, window.frames, miss);
     return;
   }
   if (window.frames != 0 || !enter(sites.on_border)) return;
@@ -42,8 +45,9 @@ void report_initialise(InitialiseSites& sites, const char* operation, const char
   leave(sites.on_border);
 }
 
-void report_complete(Site& site, const char* operation, const char* stream_name, uint32_t ts, int32_t result) {
-  if (result != 0) out_of_bounds(site, operation, stream_name, ts, result);
+void report_complete(Site& site, const char* operation, const char* stream_name, uint32_t ts, int32_t result,
+                     Miss miss) {
+  if (result != 0) out_of_bounds(site, operation, stream_name, ts, result, miss);
 }
 
 }  // namespace vl_window_log

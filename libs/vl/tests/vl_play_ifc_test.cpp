@@ -2,13 +2,13 @@
 
 #include "vltest/log_capture.h"
 #include "vltest/ring_driver.h"
+#include "vltest/window_sites.h"
 
 #include <gtest/gtest.h>
 
-namespace {
+#include <string>
 
-// The wrappers' message sites are process-wide and allow one message per
-// second: these tests rely on CTest running each test in a process of its own.
+namespace {
 
 class PlayWindow : public ::testing::Test {
  protected:
@@ -16,6 +16,7 @@ class PlayWindow : public ::testing::Test {
 
   int32_t* ring_frame(uint32_t index) const { return const_cast<int32_t*>(driver_.play_ring()) + index * 2; }
 
+  vltest::WindowSites sites_;
   vltest::LogCapture log_;
   vltest::RingDriver driver_;
   VlPlayIfc* play_ = vl_mediadrv_audio_play_ifc(&driver_);
@@ -38,7 +39,7 @@ TEST_F(PlayWindow, AWriteOvertakenByThePlayPositionIsReported) {
   driver_.advance(58);
   EXPECT_EQ(vl_play_complete_write("r1", play_, 1048, window.samples, 48), -10);
   EXPECT_TRUE(log_.contains(
-      "vl_play_complete_write for stream r1: Timestamp 0x00000418 is out of bounds by -10 frames (early)."));
+      "vl_play_complete_write for stream r1: Timestamp 0x00000418 is out of bounds by -10 frames (late)."));
 }
 
 TEST_F(PlayWindow, AStoppingDriverRefusesWrites) {
@@ -48,8 +49,41 @@ TEST_F(PlayWindow, AStoppingDriverRefusesWrites) {
   EXPECT_EQ(window.samples, nullptr);
   EXPECT_EQ(window.frames, 0);
   EXPECT_TRUE(log_.contains(
-      "vl_play_initialise_write for stream r1: Timestamp 0x00000418 is out of bounds by 0 frames (late)."));
+      "vl_play_initialise_write for stream r1: Timestamp 0x00000418 is out of bounds by 0 frames (early)."));
   EXPECT_EQ(vl_play_complete_write("r1", play_, 1048, nullptr, 48), 0);
 }
+
+// The window refuses with a usable pointer and a negative count: a packet
+// that comes after its frames were played (too small a delay) or so far
+// ahead that it would overwrite frames still to be played.
+struct Refusal {
+  const char* name;
+  uint32_t ts;
+  int32_t frames;
+  const char* message;
+};
+
+void PrintTo(const Refusal& refusal, std::ostream* os) { *os << refusal.name; }
+
+std::string refusal_name(const ::testing::TestParamInfo<Refusal>& info) { return info.param.name; }
+
+class RefusedWrite : public PlayWindow, public ::testing::WithParamInterface<Refusal> {};
+
+TEST_P(RefusedWrite, IsReported) {
+  driver_.set_current_timestamp(1000);
+  const VlMediaWindow window = vl_play_initialise_write("r1", play_, GetParam().ts);
+  EXPECT_EQ(window.frames, GetParam().frames);
+  EXPECT_TRUE(log_.contains(GetParam().message)) << GetParam().message;
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    PlayWindow, RefusedWrite,
+    ::testing::Values(Refusal{"AlreadyPlayed", 990, -10,
+                              "vl_play_initialise_write for stream r1: Timestamp 0x000003de is out of bounds by -10 "
+                              "frames (late)."},
+                      Refusal{"BeyondTheUnplayedLap", 1000 + 8192 + 5, -5,
+                              "vl_play_initialise_write for stream r1: Timestamp 0x000023ed is out of bounds by -5 "
+                              "frames (early)."}),
+    refusal_name);
 
 }  // namespace

@@ -7,6 +7,7 @@
 #include "vl/vl_ptp.h"
 #include "vlsys/vl_log.h"
 #include "vlsys/vl_time.h"
+#include "vlsys/vl_wrap.h"
 #include "vltest/jack_server.h"
 #include "vltest/log_capture.h"
 #include "vlutil/vl_json_ref.h"
@@ -196,7 +197,7 @@ TEST_F(JackDevice, CaptureTimerIsRaisedToTheBlockAndFiresOncePerBlock) {
   std::map<uint32_t, int> steps;
   for (size_t i = 1; i < fires.ts.size(); ++i) {
     ASSERT_EQ(fires.ts[i] % block, 0U);
-    ASSERT_GE(static_cast<int32_t>(fires.ts[i] - fires.ts[i - 1]), 0) << "fire " << i;
+    ASSERT_GE(vl_ts_delta(fires.ts[i - 1], fires.ts[i]), 0) << "fire " << i;
     ++steps[fires.ts[i] - fires.ts[i - 1]];
   }
   for (const auto& [step, count] : steps) std::printf("step %u: %d\n", step, count);
@@ -231,7 +232,7 @@ TEST_F(JackDevice, TwoTimersAreServedInTheOrderTheyAreDue) {
   uint32_t last_due = 0;
   for (char tag : fires.tags) {
     const uint32_t due = tag == 'A' ? start + block * fired_a++ : start + 32 + 160 * fired_b++;
-    ASSERT_GE(static_cast<int32_t>(due - last_due), 0) << "A " << fired_a << ", B " << fired_b;
+    ASSERT_GE(vl_ts_delta(last_due, due), 0) << "A " << fired_a << ", B " << fired_b;
     last_due = due;
   }
   EXPECT_GT(fired_a, 600U);

@@ -1,7 +1,6 @@
 #include "vl_window_log.h"
 
 #include "vlsys/vl_log.h"
-#include "vlsys/vl_log_ratelimit.h"
 
 namespace vl_window_log {
 namespace {
@@ -11,21 +10,17 @@ const char* shown(const char* stream_name) { return stream_name ? stream_name : 
 const char* direction(Miss miss) { return miss == Miss::early ? "early" : "late"; }
 
 // The rate limit is consulted only when the record would be written.
-bool enter(Site& site) {
+bool warnings_admitted() {
   const log4c_category_t* category = vl_log_general();
-  if (!category || log4c_category_get_chainedpriority(category) < VL_LOG_WARN) return false;
-  return !site.busy.test_and_set(std::memory_order_acquire);
+  return category && log4c_category_get_chainedpriority(category) >= VL_LOG_WARN;
 }
-
-void leave(Site& site) { site.busy.clear(std::memory_order_release); }
 
 void out_of_bounds(Site& site, const char* operation, const char* stream_name, uint32_t ts, int32_t frames,
                    Miss miss) {
-  if (!enter(site)) return;
-  VL_LOG_RATELIMITED(&site.last, vl_log_general(), VL_LOG_WARN,
-                     "%s for stream %s: Timestamp 0x%08x is out of bounds by %d frames (%s).", operation,
-                     shown(stream_name), ts, frames, direction(miss));
-  leave(site);
+  if (!warnings_admitted()) return;
+  VL_LOG_SHARED_RATELIMITED_COUNTED(site.limit, vl_log_general(), VL_LOG_WARN,
+                                    "%s for stream %s: Timestamp 0x%08x is out of bounds by %d frames (%s).",
+                                    operation, shown(stream_name), ts, frames, direction(miss));
 }
 
 }  // namespace
@@ -38,11 +33,10 @@ void report_initialise(InitialiseSites& sites, const char* operation, const char
     out_of_bounds(sites.out_of_bounds, operation, stream_name, ts, window.frames, miss);
     return;
   }
-  if (window.frames != 0 || !enter(sites.on_border)) return;
-  VL_LOG_RATELIMITED(&sites.on_border.last, vl_log_general(), VL_LOG_WARN,
-                     "%s for stream %s: Timestamp 0x%08x exactly on border, no frames can be written.", operation,
-                     shown(stream_name), ts);
-  leave(sites.on_border);
+  if (window.frames != 0 || !warnings_admitted()) return;
+  VL_LOG_SHARED_RATELIMITED_COUNTED(sites.on_border.limit, vl_log_general(), VL_LOG_WARN,
+                                    "%s for stream %s: Timestamp 0x%08x exactly on border, no frames can be written.",
+                                    operation, shown(stream_name), ts);
 }
 
 void report_complete(Site& site, const char* operation, const char* stream_name, uint32_t ts, int32_t result,

@@ -3,19 +3,16 @@
 #pragma once
 
 #include "vl/vl_media_ifc.h"
-#include "vlsys/vl_time.h"
+#include "vlsys/vl_log_ratelimit.h"
 
-#include <atomic>
 #include <cstdint>
 
 namespace vl_window_log {
 
-// Several RTP threads can reach the same site at once; the one that holds it
-// writes (or is rate-limited), the others drop their message, which the rate
-// limit would have dropped anyway.
+// Several RTP threads can reach the same site at once: the shared limit lets
+// one of them write, and its message says how many the others held back.
 struct Site {
-  std::atomic_flag busy = ATOMIC_FLAG_INIT;
-  vl_utc_time last{};
+  VlRateLimit limit;
 };
 
 // The sites of one initialise operation.

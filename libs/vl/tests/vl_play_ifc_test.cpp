@@ -2,10 +2,12 @@
 
 #include "vltest/log_capture.h"
 #include "vltest/ring_driver.h"
+#include "vltest/wait.h"
 #include "vltest/window_sites.h"
 
 #include <gtest/gtest.h>
 
+#include <chrono>
 #include <string>
 
 namespace {
@@ -51,6 +53,24 @@ TEST_F(PlayWindow, AStoppingDriverRefusesWrites) {
   EXPECT_TRUE(log_.contains(
       "vl_play_initialise_write for stream r1: Timestamp 0x00000418 is out of bounds by 0 frames (early)."));
   EXPECT_EQ(vl_play_complete_write("r1", play_, 1048, nullptr, 48), 0);
+}
+
+// Refused at packet rate, a write is reported once a second, and the next
+// report says how many were held back meanwhile.
+TEST_F(PlayWindow, ReportsSayHowManyWereHeldBack) {
+  driver_.set_current_timestamp(1000);
+  const std::string refused = "vl_play_initialise_write for stream r1: Timestamp 0x000003de is out of bounds";
+  ASSERT_TRUE(vltest::wait_until(
+      [&] {
+        vl_play_initialise_write("r1", play_, 990);
+        return log_.count(refused) == 2;
+      },
+      std::chrono::seconds(3), std::chrono::milliseconds(10)));
+  const auto records = log_.records();
+  ASSERT_EQ(records.size(), 2u);
+  EXPECT_EQ(records[0].message.find("suppressed"), std::string::npos);
+  EXPECT_NE(records[1].message.find("frames (late). ("), std::string::npos) << records[1].message;
+  EXPECT_NE(records[1].message.find(" similar messages suppressed)"), std::string::npos) << records[1].message;
 }
 
 // The window refuses with a usable pointer and a negative count: a packet

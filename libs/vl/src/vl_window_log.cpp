@@ -41,7 +41,7 @@ void report_initialise(InitialiseSites& sites, const char* operation, const char
 
 void report_complete(Site& site, const char* operation, const char* stream_name, uint32_t ts, int32_t result,
                      Miss miss) {
-  if (result != 0) out_of_bounds(site, operation, stream_name, ts, result, miss);
+  out_of_bounds(site, operation, stream_name, ts, result, miss);
 }
 
 }  // namespace vl_window_log

@@ -35,7 +35,8 @@ inline bool refused(const VlMediaWindow& window) { return !window.samples || win
 void report_initialise(InitialiseSites& sites, const char* operation, const char* stream_name, uint32_t ts,
                        const VlMediaWindow& window, Miss miss);
 
-// Warns that a complete operation found the access out of bounds by `result`.
+// Warns that a complete operation found the access out of bounds by
+// `result` (not 0).
 void report_complete(Site& site, const char* operation, const char* stream_name, uint32_t ts, int32_t result,
                      Miss miss);
 

@@ -18,6 +18,7 @@ bool VlPtp4lSource::connect() {
 bool VlPtp4lSource::read_status(VlPtpStatus* status) {
   VlPtp4lSnapshot snapshot;
   if (!read_snapshot(&snapshot)) return false;
+  adopt(snapshot);
   *status = vl_ptp4l_status(snapshot, max_offset_ns_);
   return true;
 }
@@ -32,8 +33,8 @@ bool VlPtp4lSource::read_properties(VlPtpProperties* properties) {
 bool VlPtp4lSource::apply(const VlPtpProperties& wanted) {
   VlPtp4lSnapshot snapshot;
   if (!read_snapshot(&snapshot)) return false;
-  const VlPtp4lApply result =
-      vl_ptp4l_apply_properties(client_, domain_.load(), vl_ptp4l_properties(snapshot), wanted);
+  const VlPtpProperties current = vl_ptp4l_properties(snapshot);
+  const VlPtp4lApply result = vl_ptp4l_apply_properties(client_, current.domain, current, wanted);
   if (result == VlPtp4lApply::not_settable)
     VL_LOG(vl_log_general(), VL_LOG_INFO,
            "ptp4l changes only domain and priorities at run time; the rest is its configuration file's");
@@ -48,10 +49,7 @@ bool VlPtp4lSource::read_snapshot(VlPtp4lSnapshot* snapshot) {
     const int found = client_.find_domain(domain_.load());
     if (found >= 0) result = vl_ptp4l_read_snapshot(client_, static_cast<uint8_t>(found), snapshot);
   }
-  if (result == VlPtp4lResult::ok) {
-    adopt(*snapshot);
-    return true;
-  }
+  if (result == VlPtp4lResult::ok) return true;
   if (!failing_.exchange(true))
     VL_LOG(vl_log_general(), VL_LOG_WARN, "ptp4l at %s: %s", socket_path().c_str(), vl_ptp4l_result_text(result));
   return false;

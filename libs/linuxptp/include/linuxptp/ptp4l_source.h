@@ -40,7 +40,9 @@ class VlPtp4lSource {
   bool apply(const VlPtpProperties& wanted);
 
  private:
+  // In the domain ptp4l answers in, which may be a new one.
   bool read_snapshot(VlPtp4lSnapshot* snapshot);
+  // Takes domain and TAI offset over, and logs their changes.
   void adopt(const VlPtp4lSnapshot& snapshot);
 
   VlPtp4lClient client_;

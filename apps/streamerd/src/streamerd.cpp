@@ -2,7 +2,10 @@
 // devices and the network as RTP streams.
 #include "command_line.h"
 
+#include "streamer/vl_platform.h"
 #include "streamer/vl_streamer.h"
+#include "vlipc/vl_ipc_srv.h"
+#include "vlipc/vlipc_handlers.h"
 #include "vlsys/vl_log.h"
 #include "vlsys/vl_semaphore.h"
 #include "vlutil/vl_version.h"
@@ -56,6 +59,7 @@ int main(int argc, char** argv) {
   std::signal(SIGTERM, signal_handler);
   say("Press Ctrl+C to quit ...\n\n");
 
+  if (line.has_ptp_socket) vl_platform_set_ptp_socket(line.ptp_socket.c_str());
   VlDevice* device = vl_streamer_startup(line.has_interface ? line.interface_name.c_str() : nullptr);
   if (!device) {
     say("Error: Couldn't startup streamer! errno = %d", errno);
@@ -63,6 +67,17 @@ int main(int argc, char** argv) {
     vl_log_exit();
     return 1;
   }
+
+  say("Initializing velanto IPC ...");
+  vlipc_register_handlers();
+  if (vl_ipc_server_start(device, &device->control_lock, line.ipc_address.c_str()) < 0) {
+    say(" failed.\n");
+    vl_streamer_shutdown(device);
+    vl_semaphore_dtor(&stop_semaphore);
+    vl_log_exit();
+    return 1;
+  }
+  say(" success.\n");
 
   say("Loading last configuration ...");
   if (vl_streamer_load(device, configuration_file) < 0)
@@ -73,6 +88,7 @@ int main(int argc, char** argv) {
   // One post ends the wait; an interrupted wait ends it too.
   sem_wait(&stop_semaphore.handle);
 
+  vl_ipc_server_stop();
   vl_streamer_shutdown(device);
   vl_semaphore_dtor(&stop_semaphore);
   vl_log_exit();

@@ -39,6 +39,16 @@ TEST(CommandLine, UnknownArgumentsAreIgnored) {
   EXPECT_EQ(line.interface_name, "lo1");
 }
 
+TEST(CommandLine, ControlAddressAndPtpSocket) {
+  CommandLine line = parse({});
+  EXPECT_EQ(line.ipc_address, "0.0.0.0");
+  EXPECT_FALSE(line.has_ptp_socket);
+  line = parse({"-ipc-address=10.0.0.1", "-ptp=/tmp/a", "-ipc-address=127.0.0.1", "-ptp=/run/ptp4l"});
+  EXPECT_EQ(line.ipc_address, "127.0.0.1");
+  EXPECT_TRUE(line.has_ptp_socket);
+  EXPECT_EQ(line.ptp_socket, "/run/ptp4l");
+}
+
 TEST(CommandLine, EmptyInterfaceNameIsKept) {
   const CommandLine line = parse({"-interface="});
   EXPECT_TRUE(line.has_interface);

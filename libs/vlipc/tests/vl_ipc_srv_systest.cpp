@@ -3,7 +3,7 @@
 // no longer keeps the next client waiting once keep-alive gives up on it.
 #include "vlipc/vl_ipc_srv.h"
 
-#include "ipc_wire_client.h"
+#include "vltest/ipc_wire_client.h"
 #include "vl/vl_device.h"
 #include "vlipc/vl_ipc_keepalive.h"
 #include "vltest/log_capture.h"

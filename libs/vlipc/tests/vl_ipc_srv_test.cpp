@@ -3,7 +3,7 @@
 // and event pushes beside responses.
 #include "vlipc/vl_ipc_srv.h"
 
-#include "ipc_wire_client.h"
+#include "vltest/ipc_wire_client.h"
 #include "vl/vl_device.h"
 #include "vlipc/vl_ipc_lowlevel.h"
 #include "vlipc/vlipc_event.h"

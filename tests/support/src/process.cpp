@@ -69,8 +69,12 @@ bool Process::read_some(int timeout_ms) {
 }
 
 bool Process::wait_for_output(const std::string& text, std::chrono::milliseconds timeout) {
+  return wait_for_output([&](const std::string& output) { return output.find(text) != std::string::npos; }, timeout);
+}
+
+bool Process::wait_for_output(const std::function<bool(const std::string&)>& done, std::chrono::milliseconds timeout) {
   const auto deadline = Clock::now() + timeout;
-  while (output_.find(text) == std::string::npos) {
+  while (!done(output_)) {
     if (remaining_ms(deadline) == 0 || stdout_fd_ < 0) return false;
     read_some(remaining_ms(deadline));
   }

@@ -4,6 +4,7 @@
 #include <sys/types.h>
 
 #include <chrono>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -27,6 +28,8 @@ class Process {
 
   // Reads until the output contains `text` or the time is up.
   bool wait_for_output(const std::string& text, std::chrono::milliseconds timeout);
+  // Reads until `done` holds for the output read so far, or the time is up.
+  bool wait_for_output(const std::function<bool(const std::string&)>& done, std::chrono::milliseconds timeout);
   // Everything read so far.
   const std::string& output() const { return output_; }
 

@@ -1,89 +1,26 @@
-// Two real ptp4l (Debian's linuxptp) in the lab's hosts, software time
-// stamping over the veth pair, free running so that neither ever adjusts a
-// clock. The reference reads the slave's status through its management
-// socket, a path on the shared file system.
+// Two real ptp4l in the lab's hosts over the veth pair. The reference reads
+// the slave's status through its management socket.
 #include "linuxptp/vl_linuxptp.h"
 
 #include "vl/vl_ptp.h"
+#include "vltest/lab_ptp4l.h"
 #include "vltest/log_capture.h"
 #include "vltest/netlab.h"
-#include "vltest/process.h"
-#include "vltest/temp_dir.h"
 #include "vltest/wait.h"
 
 #include <gtest/gtest.h>
 
-#include <unistd.h>
-
-#include <csignal>
 #include <cstdlib>
 #include <cstring>
-#include <fstream>
-#include <memory>
 #include <string>
 
 namespace {
 
 using namespace std::chrono_literals;
+using vltest::LabPtp4l;
 using vltest::NetLab;
 
-constexpr const char* ptp4l_program = "/usr/sbin/ptp4l";
-constexpr const char* pmc_program = "/usr/sbin/pmc";
-constexpr int domain = 3;
-
-// linuxptp 4 opens a read-only socket too, by default at a system path.
-bool has_read_only_socket() {
-  const vltest::ProcessResult version = vltest::run_process({ptp4l_program, "-v"}, 5s);
-  return std::atoi(version.output.c_str()) >= 4;
-}
-
-// One ptp4l on the lab link of `host`, its configuration and management
-// socket in a directory of its own.
-class LabPtp4l {
- public:
-  LabPtp4l(const NetLab& lab, NetLab::Host host, int priority1) : lab_(lab), host_(host) {
-    const std::string config = dir_.path() + "/ptp4l.conf";
-    std::ofstream(config) << "[global]\n"
-                          << "free_running 1\n"
-                          << "time_stamping software\n"
-                          << "network_transport UDPv4\n"
-                          << "domainNumber " << domain << "\n"
-                          << "priority1 " << priority1 << "\n"
-                          << "logAnnounceInterval -2\nlogSyncInterval -3\nlogMinDelayReqInterval -3\n"
-                          << "uds_address " << socket() << "\n"
-                          << (has_read_only_socket() ? "uds_ro_address " + dir_.path() + "/ptp4lro\n" : "")
-                          << "[" << NetLab::link_device[host] << "]\n";
-    process_ = std::make_unique<vltest::Process>(
-        lab.command(host, {ptp4l_program, "-f", config, "-q", "-m", "-l", "5"}));
-  }
-  ~LabPtp4l() { stop(); }
-
-  std::string socket() const { return dir_.path() + "/ptp4l"; }
-  bool started() {
-    return process_->started() && vltest::wait_until([&] { return access(socket().c_str(), F_OK) == 0; }, 5s);
-  }
-  vltest::Process& process() { return *process_; }
-  void stop() {
-    if (!process_) return;
-    process_->signal(SIGTERM);
-    process_->wait_exit(5s);
-    process_.reset();
-  }
-  // pmc on this ptp4l's socket; its output.
-  std::string pmc(const std::string& command) const {
-    const std::string own = dir_.path() + "/pmc";
-    return vltest::run_process(lab_.command(host_, {pmc_program, "-u", "-b", "0", "-d", std::to_string(domain), "-s",
-                                                    socket(), "-i", own, command}),
-                               5s)
-        .output;
-  }
-
- private:
-  const NetLab& lab_;
-  NetLab::Host host_;
-  vltest::TempDir dir_;
-  std::unique_ptr<vltest::Process> process_;
-};
+constexpr int domain = LabPtp4l::default_domain;
 
 double offset_pmc_reads(const LabPtp4l& ptp4l) {
   const std::string out = ptp4l.pmc("GET CURRENT_DATA_SET");
@@ -94,7 +31,7 @@ double offset_pmc_reads(const LabPtp4l& ptp4l) {
 class RealPtp4l : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_EQ(access(ptp4l_program, X_OK), 0) << "linuxptp is missing: run scripts/setup.sh";
+    ASSERT_TRUE(LabPtp4l::available()) << "linuxptp is missing: run scripts/setup.sh";
     ASSERT_TRUE(lab_.ok()) << lab_.error();
     ASSERT_EQ(vl_ptp_init(), 0);
   }

@@ -128,6 +128,30 @@ VlAudioDevice* vl_device_audio_find(VlDevice* device, const char* name) {
 
 namespace {
 
+bool names_audio_device(const VlStream* stream, const char* name) {
+  return stream && std::strncmp(vl_stream_audio_device_name(stream), name, vl_audio_name_size - 1) == 0;
+}
+
+bool session_uses_audio_device(VlSession* session, const char* name) {
+  VlLock lock(session->stream_lock);
+  if (names_audio_device(session->sender, name)) return true;
+  for (const VlStreamReceiver* receiver = session->receivers; receiver; receiver = vl_stream_receiver_next(receiver))
+    if (names_audio_device(receiver, name)) return true;
+  return false;
+}
+
+}  // namespace
+
+bool vl_device_audio_in_use(VlDevice* device, const char* name) {
+  if (!device || !name) return false;
+  VlLock lock(device->session_lock);
+  for (VlSession* session = device->sessions.get(); session; session = session->next.get())
+    if (session_uses_audio_device(session, name)) return true;
+  return false;
+}
+
+namespace {
+
 bool has_managers(const VlNetworkInterface* node) { return node && (node->send_manager || node->recv_manager); }
 
 // The session of `id` in the list, or null; under session_lock.

@@ -8,6 +8,7 @@
 #include <cstring>
 #include <new>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace {
@@ -32,9 +33,13 @@ struct Handler {
 vl_mutex list_guard = {PTHREAD_MUTEX_INITIALIZER};
 Handler* list_head = nullptr;
 
+// Originators are kept cut to their limit, so a longer name given again
+// finds its handler by the part that was kept.
 Handler* find_locked(int32_t event_id, const char* originator) {
+  if (!originator) return nullptr;
+  const std::string_view kept(originator, strnlen(originator, vl_event_originator_max));
   for (Handler* h = list_head; h; h = h->next)
-    if (h->event_id == event_id && originator && h->originator == originator) return h;
+    if (h->event_id == event_id && h->originator == kept) return h;
   return nullptr;
 }
 

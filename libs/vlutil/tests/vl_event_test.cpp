@@ -223,6 +223,14 @@ TEST_F(Events, LongOriginatorIsCutTo126) {
   EXPECT_EQ(recorder.all()[0].originator, std::string(126, 'o'));
 }
 
+TEST_F(Events, ALongOriginatorFindsAndRemovesItsHandler) {
+  const std::string long_name(300, 'o');
+  ASSERT_EQ(vl_event_hdl_register(1, long_name.c_str(), record_a, true), 0);
+  EXPECT_TRUE(vl_event_is_registered(1, long_name.c_str()));
+  vl_event_hdl_unregister(1, long_name.c_str());
+  EXPECT_FALSE(vl_event_is_registered(1, std::string(126, 'o').c_str()));
+}
+
 TEST_F(Events, StoppingIsPrompt) {
   for (int i = 0; i < 20; ++i) ASSERT_EQ(vl_event_hdl_register(i, "s", record_a, false), 0);
   const auto start = std::chrono::steady_clock::now();

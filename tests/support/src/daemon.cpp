@@ -3,19 +3,35 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdio>
+#include <fstream>
+#include <sstream>
 
 namespace vltest {
 
 Daemon::Daemon(const NetLab& lab, NetLab::Host host, const std::string& program, const std::vector<std::string>& args,
                const std::vector<std::string>& environment)
-    : lab_(lab), host_(host) {
+    : lab_(lab), host_(host), error_file_(work_.path() + "/stderr") {
   std::vector<std::string> argv{program};
   argv.insert(argv.end(), args.begin(), args.end());
   ProcessOptions options{{"HOME=" + home_.path(), "JACK_NO_START_SERVER=1",
                           "JACK_DEFAULT_SERVER=vltest_absent_" + std::to_string(getpid())},
-                         work_.path()};
+                         work_.path(), error_file_};
   options.environment.insert(options.environment.end(), environment.begin(), environment.end());
   process_ = std::make_unique<Process>(lab.command(host, argv), options);
+}
+
+Daemon::~Daemon() {
+  process_.reset();
+  const std::string errors = error_output();
+  if (!errors.empty()) std::fprintf(stderr, "streamerd's standard error:\n%s", errors.c_str());
+}
+
+std::string Daemon::error_output() const {
+  std::ifstream file(error_file_);
+  std::ostringstream text;
+  text << file.rdbuf();
+  return text.str();
 }
 
 bool Daemon::wait_started(std::chrono::milliseconds timeout) {

@@ -84,6 +84,9 @@ int vl_device_audio_init(VlDevice* device);
 void vl_device_audio_done(VlDevice* device);
 // The audio device named `name`, or null. Takes no lock.
 VlAudioDevice* vl_device_audio_find(VlDevice* device, const char* name);
+// True when a sender or receiver of one of the device's sessions names the
+// audio device `name`: its driver must stay while they run.
+bool vl_device_audio_in_use(VlDevice* device, const char* name);
 
 // {"vl_version", "device_id", "network_interface", "ptp_status",
 // "audio_device_list", "session_list"}.

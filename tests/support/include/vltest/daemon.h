@@ -28,10 +28,17 @@ class Daemon {
   // entries. The daemon reaches no audio server.
   Daemon(const NetLab& lab, NetLab::Host host, const std::string& program, const std::vector<std::string>& args = {},
          const std::vector<std::string>& environment = {});
+  // Ends the daemon if it still runs and passes on what it wrote to
+  // standard error.
+  ~Daemon();
+  Daemon(const Daemon&) = delete;
+  Daemon& operator=(const Daemon&) = delete;
 
   // True once start-up, the control server and the configuration load are done.
   bool wait_started(std::chrono::milliseconds timeout = std::chrono::seconds(15));
   Process& process() { return *process_; }
+  // What the daemon wrote to standard error so far (sanitizer reports, for one).
+  std::string error_output() const;
   const std::string& home() const { return home_.path(); }
   // The daemon's link address in its host.
   const char* address() const { return NetLab::link_address[host_]; }
@@ -47,6 +54,7 @@ class Daemon {
   NetLab::Host host_;
   TempDir home_;
   TempDir work_;
+  std::string error_file_;
   std::unique_ptr<Process> process_;
 };
 

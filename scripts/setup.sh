@@ -12,6 +12,8 @@ packages=(
   librtaudio-dev libjack-jackd2-dev jackd2
   libgtest-dev libgmock-dev libbenchmark-dev
   iproute2 procps
+  # The independent SAP and RTP peer of the SAP tests.
+  ffmpeg
 )
 
 # As root apt-get runs directly; otherwise through sudo, which must pass the

@@ -281,7 +281,7 @@ void VlSapDirectory::Impl::upsert(const Key& key, std::string sdp, const Listene
 
 Clock::duration VlSapDirectory::Impl::timeout(const Record& record) const {
   const Clock::duration periods = record.period * timeout_periods;
-  return std::clamp<Clock::duration>(periods, options_.min_timeout, options_.max_timeout);
+  return std::min<Clock::duration>(std::max<Clock::duration>(periods, options_.min_timeout), options_.max_timeout);
 }
 
 // Drops the entries that timed out; returns when the next one will.

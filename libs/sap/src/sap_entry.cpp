@@ -10,8 +10,7 @@
 
 namespace {
 
-// The text of the line at `line` after its "x=" (or from `value`), without
-// the line end.
+// The text from `value` to the end of its line, without the line end.
 std::string_view rest_of_line(const char* value) {
   if (!value) return {};
   std::size_t n = 0;
@@ -20,6 +19,7 @@ std::string_view rest_of_line(const char* value) {
   return {value, n};
 }
 
+// The value of a "x=" line.
 std::string_view line_value(const char* line) { return line ? rest_of_line(line + 2) : std::string_view{}; }
 
 // The index-th (from 0) blank-separated word.

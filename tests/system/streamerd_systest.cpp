@@ -1,4 +1,5 @@
-// The daemon as a process: what it prints, how it stops.
+// The daemon as a process on a lab host: what it prints, how it stops.
+#include "vltest/netlab.h"
 #include "vltest/process.h"
 #include "vltest/temp_dir.h"
 
@@ -24,15 +25,21 @@ const std::string banner = "Running VELANTO-streamer 1.3-8727D (unknown)\n";
 const std::string started = "Initializing velanto stuff ...  success.\n";
 const std::string stopped = "Cleaning up all velanto stuff ... done!\n";
 
+// The daemon runs on lab host A, whose one interface is veth0, and reaches
+// no audio server.
 class Daemon : public ::testing::Test {
  protected:
+  void SetUp() override { ASSERT_TRUE(lab_.ok()) << lab_.error(); }
   vltest::ProcessOptions options() {
-    return {{"HOME=" + home_.path()}, work_.path()};
+    return {{"HOME=" + home_.path(), "JACK_NO_START_SERVER=1",
+             "JACK_DEFAULT_SERVER=vltest_absent_" + std::to_string(getpid())},
+            work_.path()};
   }
-  std::vector<std::string> command(std::vector<std::string> args) {
-    args.insert(args.begin(), STREAMERD_PATH);
-    return args;
+  std::vector<std::string> command(std::vector<std::string> args, const std::string& program = STREAMERD_PATH) {
+    args.insert(args.begin(), program);
+    return lab_.command(vltest::NetLab::A, args);
   }
+  vltest::NetLab lab_;
   vltest::TempDir home_;
   vltest::TempDir work_;
 };
@@ -78,12 +85,22 @@ TEST_F(Daemon, RegistersItsProcessIdWhileRunning) {
   const std::string link = work_.path() + "/" + name;
   ASSERT_EQ(symlink(STREAMERD_PATH, link.c_str()), 0);
   const std::string pid_file = "/var/run/" + name + ".pid";
-  vltest::Process daemon({link}, options());
+  vltest::Process daemon(command({}, link), options());
   ASSERT_TRUE(daemon.wait_for_output(started, 10s)) << daemon.output();
   EXPECT_EQ(read_file(pid_file), std::to_string(daemon.pid()));
   daemon.signal(SIGTERM);
   EXPECT_EQ(daemon.wait_exit(10s), 0);
   EXPECT_EQ(access(pid_file.c_str(), F_OK), -1);
+}
+
+TEST_F(Daemon, FailsWithoutNetworkInterfaces) {
+  ASSERT_TRUE(lab_.ip(vltest::NetLab::A, {"link", "delete", "veth0"})) << lab_.error();
+  const vltest::ProcessResult result = vltest::run_process(command({}), 10s, options());
+  EXPECT_EQ(result.status, 1);
+  EXPECT_TRUE(result.output.starts_with(banner + "Press Ctrl+C to quit ...\n\n" +
+                                        "Initializing velanto stuff ...  failed.\n" +
+                                        "Error: Couldn't startup streamer! errno = "))
+      << result.output;
 }
 
 TEST_F(Daemon, HelpAndQuestionMarkPrintUsageAndExitZero) {

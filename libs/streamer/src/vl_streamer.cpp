@@ -1,6 +1,7 @@
 #include "streamer/vl_streamer.h"
 
 #include "streamer/vl_platform.h"
+#include "vl/vl_net.h"
 #include "vl/vl_ptp.h"
 #include "vlsys/host_process.h"
 #include "vlsys/vl_log.h"
@@ -38,9 +39,20 @@ void abandon_startup() {
   vl_platform_exit();
 }
 
+// Ends a start-up that failed once the socket layer was up: the device (if
+// made) goes too.
+VlDevice* fail_startup(const char* reason) {
+  progress(" failed.\n");
+  VL_LOG(streamer->category, VL_LOG_FATAL, "%s", reason);
+  vl_device_dtor(streamer->device);
+  vl_socket_exit();
+  abandon_startup();
+  return nullptr;
+}
+
 }  // namespace
 
-VlDevice* vl_streamer_startup(const char* /*interface_name*/) {
+VlDevice* vl_streamer_startup(const char* interface_name) {
   if (streamer) return streamer->device;
   progress("Initializing velanto stuff ... ");
   log4c_category_t* category = log4c_category_get("velanto.streamer");
@@ -59,14 +71,17 @@ VlDevice* vl_streamer_startup(const char* /*interface_name*/) {
     return nullptr;
   }
   streamer->device = vl_device_ctor(nullptr);
-  if (!streamer->device) {
+  if (!streamer->device) return fail_startup("Could not initialize VELANTO device!");
+  if (!vl_network_interface_update(streamer->device, interface_name))
+    return fail_startup("Could not find any network interfaces for VELANTO!");
+  vl_ptp_poll(streamer->device);
+  if (vl_device_audio_init(streamer->device) < 0) {
     progress(" failed.\n");
-    VL_LOG(category, VL_LOG_FATAL, "Could not initialize VELANTO device!");
-    vl_socket_exit();
-    abandon_startup();
+    VL_LOG(category, VL_LOG_FATAL, "No audio devices for VELANTO found!\n");
+    vl_streamer_shutdown(streamer->device);
     return nullptr;
   }
-  vl_ptp_poll(streamer->device);
+  // RTCP is initialised for the device here.
   progress(" success.\n");
   return streamer->device;
 }
@@ -79,6 +94,7 @@ void vl_streamer_shutdown(VlDevice* device) {
     VL_LOG(streamer->category, VL_LOG_ERROR, "Invalid velanto device to release!");
     return;
   }
+  // The device's sessions are deleted here, before PTP polling stops.
   vl_ptp_poll(nullptr);
   vl_device_dtor(streamer->device);
   streamer->device = nullptr;

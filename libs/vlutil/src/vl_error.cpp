@@ -153,6 +153,25 @@ void vl_error_reset() {
   }
 }
 
+std::size_t vl_error_truncate(std::size_t keep) {
+  VlError* error = thread_error();
+  if (!error) return 0;
+  std::unique_ptr<VlErrorEntry> dropped;
+  {
+    VlLock lock(error->mutex);
+    std::unique_ptr<VlErrorEntry>* link = &error->head;
+    for (std::size_t i = 0; i < keep && *link; ++i) link = &(*link)->next;
+    dropped = std::move(*link);
+  }
+  std::size_t count = 0;
+  while (dropped) {
+    log_located(error->category, VL_LOG_ERROR, *dropped, false);
+    dropped = std::move(dropped->next);
+    ++count;
+  }
+  return count;
+}
+
 void vl_error_backtrace(FILE* stream) {
   VlError* error = thread_error();
   std::unique_ptr<VlErrorEntry> entry = error ? pop(*error) : nullptr;

@@ -57,6 +57,21 @@ TEST(VlError, EncodesNewestFirstAndEmptiesTheStack) {
   json_decref(again);
 }
 
+TEST(VlError, TruncateKeepsTheNewestAndLogsTheRest) {
+  vltest::LogCapture log;
+  InstalledError installed;
+  for (int i = 0; i < 5; ++i) vl_error_add(i, "f.cpp", EINVAL, "error %d", i);
+  EXPECT_EQ(vl_error_truncate(3), 2u);
+  EXPECT_EQ(vl_error_truncate(3), 0u);
+  EXPECT_TRUE(log.contains("error 0"));
+  EXPECT_TRUE(log.contains("error 1"));
+  json_t* array = vl_error_encode();
+  ASSERT_EQ(json_array_size(array), 3u);
+  EXPECT_EQ(text_at(array, 0), "error 4");
+  EXPECT_EQ(text_at(array, 2), "error 2");
+  json_decref(array);
+}
+
 TEST(VlError, EachThreadHasItsOwnStack) {
   InstalledError installed;
   VL_ERROR_ADD(EIO, "main thread");

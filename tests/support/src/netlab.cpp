@@ -88,11 +88,11 @@ const std::string& ip_program() {
 
 std::string netlab_script() { return VLTEST_NETLAB_SH; }
 
-NetLab::NetLab() {
+NetLab::NetLab(FirstLink first_link) {
   static std::atomic<unsigned> counter{0};
   const std::string base = name_prefix + std::to_string(getpid()) + "-" + std::to_string(counter++);
   names_ = {base + "-a", base + "-b"};
-  ok_ = build();
+  ok_ = build(first_link);
 }
 
 NetLab::~NetLab() {
@@ -115,9 +115,9 @@ bool NetLab::ip(Host host, const std::vector<std::string>& args) {
   return run_ip(full);
 }
 
-bool NetLab::build() {
+bool NetLab::build(FirstLink first_link) {
   remove_stale();
-  for (int host : {A, B}) {
+  for (Host host : {A, B}) {
     if (!run_ip({"netns", "add", names_[host]})) return false;
     created_[host] = true;
     inodes_[host] = inode_of(netns_dir + names_[host]);
@@ -126,15 +126,16 @@ bool NetLab::build() {
       return false;
     }
     register_inode(inodes_[host]);
+    if (!ip(host, {"link", "set", "lo", "up"})) return false;
   }
+  if (first_link == without_first_link) return true;
   // Made inside A with its peer moved straight to B, so that the pair never
   // appears among the host's own interfaces.
   if (!ip(A, {"link", "add", link_device[A], "address", mac_text(link_mac[A]), "type", "veth", "peer", "name",
               link_device[B], "address", mac_text(link_mac[B]), "netns", names_[B]}))
     return false;
   for (Host host : {A, B}) {
-    if (!ip(host, {"link", "set", "lo", "up"}) ||
-        !ip(host, {"addr", "add", std::string(link_address[host]) + "/24", "dev", link_device[host]}) ||
+    if (!ip(host, {"addr", "add", std::string(link_address[host]) + "/24", "dev", link_device[host]}) ||
         !ip(host, {"link", "set", link_device[host], "up"}) ||
         !ip(host, {"route", "add", multicast_route, "dev", link_device[host]}))
       return false;
@@ -152,6 +153,16 @@ bool NetLab::add_second_link() {
       return false;
   }
   return true;
+}
+
+bool NetLab::add_link(Host host, const std::string& device, const std::string& address, const std::string& mac) {
+  const Host peer_host = host == A ? B : A;
+  std::vector<std::string> args = {"link", "add", device};
+  if (!mac.empty()) args.insert(args.end(), {"address", mac});
+  args.insert(args.end(), {"type", "veth", "peer", "name", "p" + device, "netns", names_[peer_host]});
+  if (!ip(host, args)) return false;
+  if (!address.empty() && !ip(host, {"addr", "add", address, "dev", device})) return false;
+  return ip(host, {"link", "set", device, "up"});
 }
 
 bool NetLab::add_netem(Host host, const std::string& device, const std::vector<std::string>& netem_args) {

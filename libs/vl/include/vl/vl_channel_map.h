@@ -7,6 +7,10 @@
 #include <cstdint>
 #include <memory>
 
+// No stream and no codec takes more channels: an SDP asking for more is
+// refused before a map is sized by it.
+inline constexpr uint32_t vl_channel_map_max_count = 1024;
+
 // Entry i belongs to stream channel i: 0 or more is a device channel, a
 // negative value (-1 as created) connects the stream channel to nothing.
 //

@@ -26,9 +26,7 @@ struct VlEncTypeDescriptor : VlTypeDescriptor {
 extern const VlEncTypeDescriptor vl_enc_ts;
 
 inline constexpr int vl_codec_stream_name_size = vl_sdp_stream_name_size;
-// More channels than this cannot fit one frame into a datagram; an SDP that
-// asks for them is refused rather than sizing maps from it.
-inline constexpr uint32_t vl_codec_max_channels = 1024;
+inline constexpr uint32_t vl_codec_max_channels = vl_channel_map_max_count;
 
 class VlEnc : public VlObject {
  public:

@@ -14,6 +14,22 @@ vl_mutex* vl_mutex_dtor(vl_mutex* mutex);
 void vl_mutex_lock(vl_mutex* mutex);
 void vl_mutex_unlock(vl_mutex* mutex);
 
+// A vl_mutex initialised with its owner and destroyed with it; usable
+// wherever a vl_mutex is. Check made() after construction.
+class VlOwnedMutex : public vl_mutex {
+ public:
+  VlOwnedMutex() : made_(vl_mutex_ctor(this) != nullptr) {}
+  ~VlOwnedMutex() {
+    if (made_) vl_mutex_dtor(this);
+  }
+  VlOwnedMutex(const VlOwnedMutex&) = delete;
+  VlOwnedMutex& operator=(const VlOwnedMutex&) = delete;
+  bool made() const { return made_; }
+
+ private:
+  bool made_;
+};
+
 // Scoped lock over a vl_mutex.
 class VlLock {
  public:

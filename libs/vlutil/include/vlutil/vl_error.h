@@ -34,6 +34,10 @@ void vl_error_add(int line, const char* file, int code, const char* format, ...)
 
 void vl_error_reset();
 
+// Keeps the newest `keep` entries of the calling thread's stack; older ones
+// are logged and dropped. Returns how many were dropped.
+std::size_t vl_error_truncate(std::size_t keep);
+
 // Empties the stack newest first, printing each entry to `stream`, or
 // logging it when `stream` is null.
 void vl_error_backtrace(FILE* stream);

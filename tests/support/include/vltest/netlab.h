@@ -36,8 +36,11 @@ class NetLab {
                                                          {{0x02, 0x76, 0x6c, 0x00, 0x00, 0x02}}};
   static constexpr const char* multicast_route = "224.0.0.0/4";
 
-  // Builds both hosts and the first link. Check ok() before use.
-  NetLab();
+  enum FirstLink { with_first_link, without_first_link };
+
+  // Builds both hosts (loopback up) and, unless told otherwise, the first
+  // link. Check ok() before use.
+  explicit NetLab(FirstLink first_link = with_first_link);
   ~NetLab();
   NetLab(const NetLab&) = delete;
   NetLab& operator=(const NetLab&) = delete;
@@ -51,6 +54,11 @@ class NetLab {
 
   // A second veth pair, veth2 (A) and veth3 (B), on 198.18.1.0/24.
   bool add_second_link();
+  // A veth link named `device` in `host` (up; with `address`, such as
+  // "10.1.0.1/24", unless empty; with `mac`, "02:00:...", unless empty), its
+  // peer "p<device>" down in the other host. Links appear in a host's
+  // interface list in the order they were added.
+  bool add_link(Host host, const std::string& device, const std::string& address, const std::string& mac = "");
   // `ip -n <host> <args...>`; false (and error()) when it fails.
   bool ip(Host host, const std::vector<std::string>& args);
   // A `tc netem` qdisc on `device`, e.g. {"loss", "10%", "delay", "5ms"}.
@@ -75,7 +83,7 @@ class NetLab {
   static void remove_stale();
 
  private:
-  bool build();
+  bool build(FirstLink first_link);
   bool run_ip(const std::vector<std::string>& args);
   bool join(Host host) const;
 

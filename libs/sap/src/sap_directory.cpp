@@ -160,8 +160,10 @@ void VlSapDirectory::Impl::run() {
   while (!stop_) {
     poll(fds.data(), fds.size(), sap::poll_timeout_ms(next, longest_sleep));
     if (fds[0].revents) wakeup_.drain();
+    // A pending socket error (POLLERR) is taken by the next read too, so
+    // that poll does not report it again and again.
     for (std::size_t i = 1; i < fds.size(); ++i)
-      if (fds[i].revents & POLLIN) read_datagrams(*listeners_[i - 1]);
+      if (fds[i].revents) read_datagrams(*listeners_[i - 1]);
     next = expire();
   }
 }

@@ -67,8 +67,8 @@ TEST_F(SapLab, AnnouncementsRepeatAtTheInterval) {
   options.interval = 100ms;
   options.bandwidth_limit_bps = 0;
   auto announcer = VlSapAnnouncer::create(options);
-  ASSERT_NE(add_in(lab, NetLab::A, *announcer, stream_in_a(aes67_sdp("a", "239.1.2.3", 5004))), 0U);
   const auto start = std::chrono::steady_clock::now();
+  ASSERT_NE(add_in(lab, NetLab::A, *announcer, stream_in_a(aes67_sdp("a", "239.1.2.3", 5004))), 0U);
   ASSERT_TRUE(vltest::wait_until([&] { return directory->stats().announcements >= 6; }, 5s));
   // Five intervals of at least 2/3 of 100 ms each.
   EXPECT_GE(std::chrono::steady_clock::now() - start, 5 * 66ms);

@@ -2,8 +2,7 @@
 // interfaces, on both SAP groups, and keeps the table of announced streams.
 // An entry goes when its deletion arrives, or when it has not been announced
 // for ten of its announcement periods (as measured between its last two
-// announcements), but never before `min_timeout` and always after
-// `max_timeout`. Packets that are malformed, larger than vl_sap_max_datagram
+// announcements), bounded below by `min_timeout` and above by `max_timeout`. Packets that are malformed, larger than vl_sap_max_datagram
 // or not SDP are ignored; compressed and encrypted ones are skipped. Each of
 // these is counted and logged at most once a second.
 //

@@ -23,7 +23,7 @@ int remaining_ms(Clock::time_point deadline) {
   dup2(out, STDOUT_FILENO);
   close(out);
   if (!options.error_file.empty()) {
-    const int err = open(options.error_file.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
+    const int err = open(options.error_file.c_str(), O_WRONLY | O_CREAT | O_APPEND | O_CLOEXEC, 0644);
     if (err < 0 || dup2(err, STDERR_FILENO) < 0) _exit(126);
   }
   for (const std::string& entry : options.environment) putenv(strdup(entry.c_str()));

@@ -13,7 +13,7 @@ namespace vltest {
 struct ProcessOptions {
   std::vector<std::string> environment;  // "NAME=value" entries added to the parent's
   std::string working_directory;         // empty: the parent's
-  std::string error_file = {};           // standard error goes here; empty: the parent's
+  std::string error_file = {};           // standard error is appended here; empty: the parent's
 };
 
 class Process {

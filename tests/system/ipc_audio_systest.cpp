@@ -45,7 +45,7 @@ TEST_F(AudioCommands, ReserveRefusesBadParametersUnknownDevicesAndConfigurations
     Errors errors;
   } cases[] = {
       {"[]", bad},
-      {R"({"audio_device_name": "GeneratorRamp"})", bad},
+      {R"({"audio_device_name": "NoSuchDevice"})", bad},  // the keys are checked first
       {R"({"audio_device_name": "GeneratorRamp", "audio_config": []})", bad},
       {R"({"audio_device_name": 5, "audio_config": {}})", bad},
       {R"({"audio_device_name": "NoSuchDevice", "audio_config": {}})", {{19, "Requested audio device not found."}}},

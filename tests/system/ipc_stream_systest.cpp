@@ -4,6 +4,7 @@
 // has no such command.
 #include "ipc_control.h"
 
+#include <memory>
 #include <string>
 
 namespace {
@@ -113,6 +114,30 @@ TEST_F(StreamCommands, AddedStreamsAreDescribedAndASecondOfAKindIsRefused) {
                "GeneratorRamp");
   EXPECT_STREQ(json_string_value(json_object_get(json_object_get(listed, "session_receiver"), "audio_device_name")),
                "AnalyzerRamp");
+}
+
+// A daemon whose host has a "vn0" link besides veth0: no RTP engine serves
+// it, so its sessions have no use for streams.
+class StreamsOnAnIdleInterface : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    ASSERT_TRUE(lab_.ok()) << lab_.error();
+    ASSERT_TRUE(lab_.add_link(vltest::NetLab::A, "vn0", "10.1.2.1/24")) << lab_.error();
+    a_ = std::make_unique<Controlled>(lab_, vltest::NetLab::A);
+    ASSERT_TRUE(a_->connect()) << a_->daemon().process().output();
+  }
+  vltest::NetLab lab_;
+  std::unique_ptr<Controlled> a_;
+};
+
+TEST_F(StreamsOnAnIdleInterface, AreRefusedInsteadOfTakenAndNeverStreamed) {
+  const std::string body =
+      a_->answer(6, R"({"session_addr": "239.77.8.1", "session_port": 5004, "network_interface_name": "vn0"})");
+  ASSERT_TRUE(body.starts_with(R"({"command": 6, "parameter": {"session_id")")) << body;
+  EXPECT_TRUE(refused(a_->answer(add_snd, add_parameter("GeneratorRamp", sending)), add_snd, 5,
+                      "Could not create sender stream!"));
+  EXPECT_TRUE(refused(a_->answer(add_rcv, add_parameter("AnalyzerRamp", receiving)), add_rcv, 5,
+                      "Could not create receiver stream!"));
 }
 
 TEST_F(StreamCommands, DelRefusals) {

@@ -53,6 +53,25 @@ bool find_add_target(VlDevice* device, const json_t* parameter, AddTarget* targe
   return true;
 }
 
+// On an interface that no RTP engine serves a stream would be taken and
+// never streamed: the device keeps such detached streams for the clients'
+// mirrors only.
+VlStreamSender* make_sender(const AddTarget& target, const json_t* parameter) {
+  const VlNetworkInterface* interface = target.session->interface;
+  if (!interface->send_manager) return nullptr;
+  return vl_stream_sender_ctor(interface, target.sdp, target.audio_device, vl_session_ssrc(target.session),
+                               static_cast<uint16_t>(vlipc_integer(parameter, VL_KEY_STREAM_SEQNO)),
+                               static_cast<uint32_t>(vlipc_integer(parameter, VL_KEY_STREAM_PACKETDURATION)),
+                               static_cast<uint8_t>(vlipc_integer(parameter, VL_KEY_STREAM_DSCP)));
+}
+
+VlStreamReceiver* make_receiver(const AddTarget& target, const json_t* parameter) {
+  const VlNetworkInterface* interface = target.session->interface;
+  if (!interface->recv_manager) return nullptr;
+  return vl_stream_receiver_ctor(interface, target.sdp, target.audio_device,
+                                 static_cast<int32_t>(vlipc_integer(parameter, VL_KEY_STREAM_END2ENDDELAY)));
+}
+
 json_t* typed_result(const VlSession* session, json_int_t type) {
   return json_pack("{s:o, s:I}", vlipc_key(VL_KEY_SESSION_ID), vl_session_id_encode(session->id),
                    vlipc_key(VL_KEY_STREAM_TYPE), type);
@@ -94,11 +113,7 @@ json_t* vl_stream_add_snd_request(VlDevice* device, json_t* parameter) {
   // Checked before the sender is built: a second sender would already send
   // under the session's SSRC when the session refuses it.
   if (vl_session_get_sender(target.session)) return VL_IPC_REFUSE(EIO, "Could not add sender stream!");
-  SenderPtr sender(vl_stream_sender_ctor(target.session->interface, target.sdp, target.audio_device,
-                                         vl_session_ssrc(target.session),
-                                         static_cast<uint16_t>(vlipc_integer(parameter, VL_KEY_STREAM_SEQNO)),
-                                         static_cast<uint32_t>(vlipc_integer(parameter, VL_KEY_STREAM_PACKETDURATION)),
-                                         static_cast<uint8_t>(vlipc_integer(parameter, VL_KEY_STREAM_DSCP))));
+  SenderPtr sender(make_sender(target, parameter));
   if (!sender) return VL_IPC_REFUSE(EIO, "Could not create sender stream!");
   if (vl_session_add_send(target.session, sender.get()) != 0) return VL_IPC_REFUSE(EIO, "Could not add sender stream!");
   return added_result(target.session, VL_IPC_STREAM_SENDER, vl_stream_sender_encode(sender.release()));
@@ -111,9 +126,7 @@ json_t* vl_stream_add_rcv_request(VlDevice* device, json_t* parameter) {
       !within(parameter, VL_KEY_STREAM_END2ENDDELAY, int32_min, int32_max))
     return VL_IPC_REFUSE(EINVAL, "Invalid parameter for add receiver stream command!");
   if (vl_session_get_receiver(target.session)) return VL_IPC_REFUSE(EIO, "Could not add receiver stream!");
-  ReceiverPtr receiver(
-      vl_stream_receiver_ctor(target.session->interface, target.sdp, target.audio_device,
-                              static_cast<int32_t>(vlipc_integer(parameter, VL_KEY_STREAM_END2ENDDELAY))));
+  ReceiverPtr receiver(make_receiver(target, parameter));
   if (!receiver) return VL_IPC_REFUSE(EIO, "Could not create receiver stream!");
   if (vl_session_add_recv(target.session, receiver.get()) != 0)
     return VL_IPC_REFUSE(EIO, "Could not add receiver stream!");

@@ -1,5 +1,6 @@
 // Commands 9 to 13: the sender and receiver stream of a session are added,
-// removed and re-mapped to other audio channels while they run.
+// removed and re-mapped to other audio channels while they run. A session on
+// an interface that no RTP engine serves takes no stream.
 #pragma once
 
 #include "vlipc/vl_ipc_srv.h"

@@ -126,6 +126,11 @@ class StreamsOnAnIdleInterface : public ::testing::Test {
     a_ = std::make_unique<Controlled>(lab_, vltest::NetLab::A);
     ASSERT_TRUE(a_->connect()) << a_->daemon().process().output();
   }
+  void TearDown() override {
+    if (a_) {
+      EXPECT_TRUE(a_->stop()) << a_->daemon().process().output();
+    }
+  }
   vltest::NetLab lab_;
   std::unique_ptr<Controlled> a_;
 };

@@ -139,10 +139,10 @@ inline ::testing::AssertionResult refused(const std::string& body, int command, 
   const char* key = nullptr;
   json_t* value = nullptr;
   json_object_foreach(const_cast<json_t*>(error), key, value) keys.emplace_back(key);
+  const char* error_text = json_string_value(json_object_get(error, "text"));
   const bool ok = json_integer_value(json_object_get(parsed.get(), "command")) == command &&
                   json_array_size(errors) == 1 && keys == std::vector<std::string>{"line", "file", "type", "text"} &&
-                  json_integer_value(json_object_get(error, "type")) == type &&
-                  text == json_string_value(json_object_get(error, "text"));
+                  json_integer_value(json_object_get(error, "type")) == type && error_text && text == error_text;
   if (ok) return ::testing::AssertionSuccess();
   return ::testing::AssertionFailure() << "expected error " << type << " \"" << text << "\", got " << body;
 }
@@ -193,7 +193,8 @@ inline Findings analyzer_findings(Controlled& daemon) {
   std::size_t index = 0;
   json_t* device = nullptr;
   json_array_foreach(json_object_get(description.get(), "audio_device_list"), index, device) {
-    if (std::strcmp(json_string_value(json_object_get(device, "audio_device_name")), "AnalyzerRamp") != 0) continue;
+    const char* name = json_string_value(json_object_get(device, "audio_device_name"));
+    if (!name || std::strcmp(name, "AnalyzerRamp") != 0) continue;
     const json_t* attributes = json_object_get(device, "audio_attributes");
     auto attribute = [&](std::size_t i) {
       return static_cast<uint32_t>(json_integer_value(json_array_get(attributes, i)));

@@ -69,9 +69,9 @@ TEST_F(ConfigCommands, InitShowsTheAttributesOfReservedDrivers) {
   json_t* device = nullptr;
   int reserved = 0;
   json_array_foreach(json_object_get(description.get(), "audio_device_list"), index, device) {
-    const std::string name = json_string_value(json_object_get(device, "audio_device_name"));
+    const std::string name = text_of(json_object_get(device, "audio_device_name"));
     SCOPED_TRACE(name);
-    EXPECT_EQ(text_of(json_object_get(device, "audio_attributes")), name == "AnalyzerRamp" ? "[0, 0, 0]" : "");
+    EXPECT_EQ(text_of(json_object_get(device, "audio_attributes")), name == R"("AnalyzerRamp")" ? "[0, 0, 0]" : "");
     reserved += json_object_size(json_object_get(device, "audio_config")) > 0;
   }
   EXPECT_EQ(reserved, 2);

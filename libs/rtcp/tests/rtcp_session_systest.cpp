@@ -102,7 +102,7 @@ TEST_F(RtcpSessionLab, SignalsDoNotEndReporting) {
 // memory and the locking); every removed sender still says goodbye.
 TEST_F(RtcpSessionLab, StreamsGoWhileTheThreadWorksOnThem) {
   rtcplab::RtcpFlood flood(lab_, vltest::NetLab::B, ssrc());
-  for (int i = 0; i < 40; ++i) {
+  for (int i = 0; i < 100; ++i) {
     ASSERT_TRUE(device_.add_sender(session_, rtcplab::group_from_a, rtcplab::port_from_a));
     ASSERT_TRUE(device_.add_receiver(session_, rtcplab::group_from_b, rtcplab::port_from_b));
     const auto spin = std::chrono::steady_clock::now() + (i % 4) * 250us;  // vary where the thread is caught

@@ -115,6 +115,29 @@ TEST_F(RtcpSessionLab, StreamsGoWhileTheThreadWorksOnThem) {
   EXPECT_GT(flood.sent(), 0);
 }
 
+// RTCP that cannot be set up leaves no session behind; once the port is
+// free, the session is made and reports.
+TEST_F(RtcpSessionLab, ASessionWhoseRtcpPortIsTakenIsNotMade) {
+  device_.del_session(session_);
+  int blocker = -1;
+  lab_.run_in(vltest::NetLab::A, [&] {
+    blocker = socket(AF_INET, SOCK_DGRAM | SOCK_CLOEXEC, 0);
+    const sockaddr_in at = rtcplab::address_of(rtcplab::session_group, rtcplab::session_port);
+    ASSERT_EQ(bind(blocker, reinterpret_cast<const sockaddr*>(&at), sizeof at), 0);
+  });
+  EXPECT_EQ(device_.add_session(), nullptr);
+  EXPECT_EQ(log_.count("Could not create session 239.77.2.1:5005 on interface veth0:198.18.0.1!"), 1);
+  VlSessionId id{};
+  ASSERT_TRUE(vl_session_id_make(rtcplab::session_group, rtcplab::session_port, &id));
+  EXPECT_EQ(vl_device_find_session(device_.device(), id), nullptr);
+
+  close(blocker);
+  session_ = device_.add_session();
+  ASSERT_NE(session_, nullptr);
+  ASSERT_TRUE(device_.add_sender(session_, rtcplab::group_from_a, rtcplab::port_from_a));
+  EXPECT_TRUE(next_report());
+}
+
 // Releasing a session stops its thread promptly, even while it evaluates a
 // flood, and then sends the last report with its goodbye on the still open
 // socket.

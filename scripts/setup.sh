@@ -12,6 +12,8 @@ packages=(
   librtaudio-dev libjack-jackd2-dev jackd2
   libgtest-dev libgmock-dev libbenchmark-dev
   iproute2 procps
+  # ptp4l and pmc: the PTP reference backed by ptp4l, and its tests.
+  linuxptp
 )
 
 # As root apt-get runs directly; otherwise through sudo, which must pass the

@@ -83,9 +83,9 @@ void VlAnalyzerFile::analyze(uint32_t ts, uint32_t frames) {
   const std::size_t written = std::fwrite(samples(), sizeof(int32_t), wanted, file_.get());
   if (written != wanted) {
     // A full disk would otherwise repeat this at packet rate.
-    VL_LOG_RATELIMITED(&short_write_logged_, category(), VL_LOG_ERROR,
-                       "analyzer wrote %u instead of %u samples (errno = %d)", static_cast<unsigned>(written),
-                       static_cast<unsigned>(wanted), errno);
+    VL_LOG_SHARED_RATELIMITED_COUNTED(short_write_limit_, category(), VL_LOG_ERROR,
+                                      "analyzer wrote %u instead of %u samples (errno = %d)",
+                                      static_cast<unsigned>(written), static_cast<unsigned>(wanted), errno);
   }
   next_ts_ = ts + static_cast<uint32_t>(written / channels());
 }

@@ -4,6 +4,7 @@
 #include "generator_analyzer/generator_sine.h"
 #include "vlsys/vl_log.h"
 #include "vlsys/vl_time.h"
+#include "vlsys/vl_wrap.h"
 
 #include <algorithm>
 #include <atomic>
@@ -90,7 +91,7 @@ VlMediaWindow VlGenerator::Capture::initialise_read(uint32_t ts) {
 // Only the block generated at the last initialise is there: a read that
 // begins before it or runs past its end is out of bounds by that much.
 int32_t VlGenerator::Capture::complete_read(uint32_t ts, const int32_t*, int32_t frames) {
-  const int32_t offset = static_cast<int32_t>(ts - generator_.last_read_ts_);
+  const int32_t offset = vl_ts_delta(generator_.last_read_ts_, ts);
   if (offset < 0) return offset;
   const int64_t end = static_cast<int64_t>(offset) + frames;
   const int64_t beyond = end - generator_.block_frames();

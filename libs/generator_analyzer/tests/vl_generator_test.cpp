@@ -4,8 +4,10 @@
 #include "generator_analyzer/generator_sine.h"
 #include "vl/vl_posix_ptp.h"
 #include "vlsys/vl_time.h"
+#include "vlsys/vl_wrap.h"
 #include "vltest/log_capture.h"
 #include "vltest/manual_clock.h"
+#include "vltest/wait.h"
 #include "vlutil/vl_json_ref.h"
 
 #include <gtest/gtest.h>
@@ -30,6 +32,11 @@ struct Ticks {
   std::vector<uint32_t> ts;
   std::vector<uint32_t> current;
   std::vector<uint32_t> realtime_ts;  // the real-time clock at the rate, read in the callback
+
+  size_t count() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return current.size();
+  }
 };
 
 void on_tick(void* user, uint32_t ts, uint64_t ptp_ns, uint32_t current_ts) {
@@ -146,7 +153,7 @@ TEST_F(GeneratorOnPosixPtp, CurrentTimestampFollowsTheRealTimeClock) {
   const uint32_t before = vl_time_ns2ts(vl_realtime_ns(), rate);
   const uint32_t current = capture_->current_timestamp();
   const uint32_t after = vl_time_ns2ts(vl_realtime_ns(), rate);
-  EXPECT_LE(current - before, after - before);
+  EXPECT_LE(vl_ts_ahead(before, current), vl_ts_ahead(before, after));
 }
 
 TEST_F(GeneratorOnPosixPtp, TicksCarryTheCurrentTimestamp) {
@@ -154,15 +161,15 @@ TEST_F(GeneratorOnPosixPtp, TicksCarryTheCurrentTimestamp) {
   uint32_t interval = 480;  // 10 ms
   VlTimerHandle timer = capture_->timer_set(capture_->current_timestamp(), &interval, on_tick, &ticks);
   ASSERT_NE(timer, nullptr);
-  std::this_thread::sleep_for(120ms);
+  EXPECT_TRUE(vltest::wait_until([&] { return ticks.count() >= 5; }, 5s));
   EXPECT_TRUE(capture_->timer_remove(timer));
   std::lock_guard<std::mutex> lock(ticks.mutex);
   ASSERT_GE(ticks.current.size(), 5u);
   for (std::size_t i = 0; i < ticks.current.size(); ++i) {
-    EXPECT_LE(ticks.current[i] - ticks.ts[i], 480u);  // the tick's position, then how late it ran
+    EXPECT_LE(vl_ts_ahead(ticks.ts[i], ticks.current[i]), 480u);  // the tick's position, then how late it ran
     // Read just before the callback ran: behind the callback's own reading
     // by scheduling delay only.
-    const uint32_t lag = ticks.realtime_ts[i] - ticks.current[i];
+    const uint32_t lag = vl_ts_ahead(ticks.current[i], ticks.realtime_ts[i]);
     EXPECT_LT(lag, 480u) << "tick " << i;
     if (i > 0) {
       EXPECT_NE(ticks.current[i], ticks.current[i - 1]);
@@ -191,7 +198,7 @@ TEST_F(GeneratorOnPosixPtp, TimersOfOneGeneratorTakeTurns) {
     timers.push_back(capture_->timer_set(capture_->current_timestamp(), &interval, busy, &turns));
     ASSERT_NE(timers.back(), nullptr);
   }
-  std::this_thread::sleep_for(100ms);
+  EXPECT_TRUE(vltest::wait_until([&] { return turns.calls.load() > 20; }, 5s));
   for (VlTimerHandle timer : timers) EXPECT_TRUE(capture_->timer_remove(timer));
   EXPECT_EQ(turns.overlaps, 0);
   EXPECT_GT(turns.calls, 20);
@@ -202,7 +209,7 @@ TEST_F(GeneratorOnPosixPtp, RemovalDoesNotWaitForTheNextTick) {
   uint32_t interval = 48000 * 30;  // the next tick is 30 s away
   VlTimerHandle timer = capture_->timer_set(capture_->current_timestamp(), &interval, on_tick, &ticks);
   ASSERT_NE(timer, nullptr);
-  std::this_thread::sleep_for(50ms);  // the first tick comes at once
+  ASSERT_TRUE(vltest::wait_until([&] { return ticks.count() == 1; }, 2s));  // the first tick comes at once
   const auto started = std::chrono::steady_clock::now();
   EXPECT_TRUE(capture_->timer_remove(timer));
   EXPECT_LT(std::chrono::steady_clock::now() - started, 1s);

@@ -2,6 +2,7 @@
 
 #include "vlsys/vl_log.h"
 #include "vlsys/vl_sched.h"
+#include "vlsys/vl_wrap.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -164,7 +165,7 @@ void VlCaptureTimers::run() {
 // True when the timer is to fire: it is due, or the wait for it timed out.
 // False when the wait was woken (a new timer, a removal, the stop).
 bool VlCaptureTimers::wait_until_due(const Timer& timer) {
-  const auto ahead = static_cast<int32_t>(timer.due - timeline_.current());
+  const int32_t ahead = vl_ts_delta(timeline_.current(), timer.due);
   if (ahead <= 0) return true;
   return vl_condition_timedwait(&wake_, &mutex_, wait_us(static_cast<uint32_t>(ahead), timeline_.config().rate)) !=
          0;
@@ -192,7 +193,7 @@ void VlCaptureTimers::release_held() {
 void VlCaptureTimers::insert_by_due(std::list<Timer>& from, std::list<Timer>::iterator timer) {
   const uint32_t due = timer->due;
   const auto later = std::find_if(queue_.begin(), queue_.end(),
-                                  [due](const Timer& t) { return static_cast<int32_t>(t.due - due) >= 0; });
+                                  [due](const Timer& t) { return vl_ts_delta(due, t.due) >= 0; });
   queue_.splice(later, from, timer);
 }
 

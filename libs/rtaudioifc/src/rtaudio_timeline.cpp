@@ -71,9 +71,9 @@ void VlAudioTimeline::process(int32_t* output, const int32_t* input, uint32_t fr
 // put C out of step with the rings.
 bool VlAudioTimeline::serves(uint32_t frames) {
   if (frames != 0 && config_.ring_frames % frames == 0 && frames == config_.block_frames) return true;
-  VL_LOG_RATELIMITED(&last_frames_log_, category_, VL_LOG_WARN,
-                     "rtaudio_callback: block of %u frames instead of %u, playing silence", frames,
-                     config_.block_frames);
+  VL_LOG_SHARED_RATELIMITED_COUNTED(frames_limit_, category_, VL_LOG_WARN,
+                                    "rtaudio_callback: block of %u frames instead of %u, playing silence", frames,
+                                    config_.block_frames);
   return false;
 }
 
@@ -112,15 +112,14 @@ void VlAudioTimeline::update_counters() {
     const wide off = elapsed - block * static_cast<wide>(audio_loop_count_);
     if (off > block || off < -block) {
       const uint64_t corrected = static_cast<uint64_t>(elapsed / block);
-      VL_LOG_RATELIMITED(&last_correction_log_, category_, VL_LOG_WARN,
-                         "rtaudio_callback with correction: audioLoopCount (old): %llu, audioLoopCount (new): "
-                         "%llu, ptpTime: %llu, ptpTimeDiff: %llu, initialPtpTime: %llu, frameDuration: %llu, "
-                         "asioDuration: %llu",
-                         static_cast<unsigned long long>(audio_loop_count_),
-                         static_cast<unsigned long long>(corrected), static_cast<unsigned long long>(now),
-                         static_cast<unsigned long long>(now - initial_ptp_time_),
-                         static_cast<unsigned long long>(initial_ptp_time_), as_ull(block / config_.rate.nom),
-                         as_ull(block * static_cast<wide>(audio_loop_count_) / config_.rate.nom));
+      VL_LOG_SHARED_RATELIMITED_COUNTED(
+          correction_limit_, category_, VL_LOG_WARN,
+          "rtaudio_callback with correction: audioLoopCount (old): %llu, audioLoopCount (new): %llu, ptpTime: %llu, "
+          "ptpTimeDiff: %llu, initialPtpTime: %llu, frameDuration: %llu, asioDuration: %llu",
+          static_cast<unsigned long long>(audio_loop_count_), static_cast<unsigned long long>(corrected),
+          static_cast<unsigned long long>(now), static_cast<unsigned long long>(now - initial_ptp_time_),
+          static_cast<unsigned long long>(initial_ptp_time_), as_ull(block / config_.rate.nom),
+          as_ull(block * static_cast<wide>(audio_loop_count_) / config_.rate.nom));
       audio_loop_count_ = corrected;
     }
   }
@@ -128,10 +127,10 @@ void VlAudioTimeline::update_counters() {
   const auto next = static_cast<uint32_t>(static_cast<uint64_t>(config_.block_frames) * audio_loop_count_);
   const uint32_t previous = sample_zero_time_stamp_.exchange(next);
   if (next <= previous) {
-    VL_LOG_RATELIMITED(&last_wrap_log_, vl_log_general(), VL_LOG_WARN,
-                       "sample_zero_time_stamp = %lu, prev = %lu, audioLoopCount: %llu",
-                       static_cast<unsigned long>(next), static_cast<unsigned long>(previous),
-                       static_cast<unsigned long long>(audio_loop_count_));
+    VL_LOG_SHARED_RATELIMITED_COUNTED(wrap_limit_, vl_log_general(), VL_LOG_WARN,
+                                      "sample_zero_time_stamp = %lu, prev = %lu, audioLoopCount: %llu",
+                                      static_cast<unsigned long>(next), static_cast<unsigned long>(previous),
+                                      static_cast<unsigned long long>(audio_loop_count_));
   }
 }
 
@@ -145,9 +144,11 @@ uint64_t VlAudioTimeline::ptp_time_of_count(uint64_t loop_count) const {
 
 void VlAudioTimeline::log_status(unsigned status) {
   if (status & rtaw_status_input_overflow)
-    VL_LOG_RATELIMITED(&last_overflow_log_, category_, VL_LOG_ERROR, "rtaudio_callback: input overflow");
+    VL_LOG_SHARED_RATELIMITED_COUNTED(overflow_limit_, category_, VL_LOG_ERROR, "%s",
+                                      "rtaudio_callback: input overflow");
   if (status & rtaw_status_output_underflow)
-    VL_LOG_RATELIMITED(&last_underflow_log_, category_, VL_LOG_ERROR, "rtaudio_callback: output underflow");
+    VL_LOG_SHARED_RATELIMITED_COUNTED(underflow_limit_, category_, VL_LOG_ERROR, "%s",
+                                      "rtaudio_callback: output underflow");
 }
 
 VlTimestampRelation VlAudioTimeline::relation() {

@@ -6,6 +6,7 @@
 
 #include "vl/vl_clockref.h"
 #include "vl/vl_media_ifc.h"
+#include "vlsys/vl_log_ratelimit.h"
 #include "vlsys/vl_mutex.h"
 #include "vlsys/vl_time.h"
 
@@ -76,10 +77,10 @@ class VlAudioTimeline {
   uint64_t initial_ptp_time_ = 0;  // T0
   uint64_t audio_loop_count_ = 0;  // L
 
-  // Only the callback thread writes these.
-  vl_utc_time last_frames_log_{};
-  vl_utc_time last_correction_log_{};
-  vl_utc_time last_wrap_log_{};
-  vl_utc_time last_overflow_log_{};
-  vl_utc_time last_underflow_log_{};
+  // The callback's messages, each once a second with the count held back.
+  VlRateLimit frames_limit_;
+  VlRateLimit correction_limit_;
+  VlRateLimit wrap_limit_;
+  VlRateLimit overflow_limit_;
+  VlRateLimit underflow_limit_;
 };

@@ -7,8 +7,10 @@
 #include "vl/vl_ptp.h"
 #include "vlsys/vl_log.h"
 #include "vlsys/vl_time.h"
+#include "vlsys/vl_wrap.h"
 #include "vltest/jack_server.h"
 #include "vltest/log_capture.h"
+#include "vltest/wait.h"
 #include "vlutil/vl_json_ref.h"
 
 #include <gtest/gtest.h>
@@ -99,7 +101,7 @@ TEST_F(JackDevice, ListsTheSystemDeviceAndFindsOnlyExactNames) {
 }
 
 TEST_F(JackDevice, CallbackRunsOncePerBlockOf64Frames) {
-  vl_log_priority_set("velanto.audio.rtaudio", VL_LOG_DEBUG);
+  vltest::LogPriority debug("velanto.audio.rtaudio", VL_LOG_DEBUG);
   ASSERT_NE(open(), nullptr);
   EXPECT_TRUE(log_.contains("Found device system in api 4"));
   for (const VlMediaProperties* p : {capture_->properties(), vl_mediadrv_audio_play_ifc(driver_.get())->properties()}) {
@@ -161,6 +163,11 @@ struct Fires {
   std::vector<uint32_t> ts;
   std::vector<char> tags;
   std::atomic<int> count{0};
+
+  size_t tagged(char tag) {
+    std::lock_guard<std::mutex> lock(mutex);
+    return static_cast<size_t>(std::count(tags.begin(), tags.end(), tag));
+  }
 };
 
 struct Tagged {
@@ -186,7 +193,7 @@ TEST_F(JackDevice, CaptureTimerIsRaisedToTheBlockAndFiresOncePerBlock) {
   VlTimerHandle timer = capture_->timer_set(start, &interval, record, &user);
   ASSERT_NE(timer, nullptr);
   EXPECT_EQ(interval, block);
-  std::this_thread::sleep_for(1s);
+  EXPECT_TRUE(vltest::wait_until([&] { return fires.count.load() > 600; }, 5s));
   ASSERT_TRUE(capture_->timer_remove(timer));
 
   std::lock_guard<std::mutex> lock(fires.mutex);
@@ -196,7 +203,7 @@ TEST_F(JackDevice, CaptureTimerIsRaisedToTheBlockAndFiresOncePerBlock) {
   std::map<uint32_t, int> steps;
   for (size_t i = 1; i < fires.ts.size(); ++i) {
     ASSERT_EQ(fires.ts[i] % block, 0U);
-    ASSERT_GE(static_cast<int32_t>(fires.ts[i] - fires.ts[i - 1]), 0) << "fire " << i;
+    ASSERT_GE(vl_ts_delta(fires.ts[i - 1], fires.ts[i]), 0) << "fire " << i;
     ++steps[fires.ts[i] - fires.ts[i - 1]];
   }
   for (const auto& [step, count] : steps) std::printf("step %u: %d\n", step, count);
@@ -221,7 +228,7 @@ TEST_F(JackDevice, TwoTimersAreServedInTheOrderTheyAreDue) {
   ASSERT_NE(first, nullptr);
   ASSERT_NE(second, nullptr);
   EXPECT_EQ(slower, 160U);
-  std::this_thread::sleep_for(1s);
+  EXPECT_TRUE(vltest::wait_until([&] { return fires.tagged('A') > 600; }, 5s));
   ASSERT_TRUE(capture_->timer_remove(second));
   ASSERT_TRUE(capture_->timer_remove(first));
 
@@ -231,7 +238,7 @@ TEST_F(JackDevice, TwoTimersAreServedInTheOrderTheyAreDue) {
   uint32_t last_due = 0;
   for (char tag : fires.tags) {
     const uint32_t due = tag == 'A' ? start + block * fired_a++ : start + 32 + 160 * fired_b++;
-    ASSERT_GE(static_cast<int32_t>(due - last_due), 0) << "A " << fired_a << ", B " << fired_b;
+    ASSERT_GE(vl_ts_delta(last_due, due), 0) << "A " << fired_a << ", B " << fired_b;
     last_due = due;
   }
   EXPECT_GT(fired_a, 600U);
@@ -266,7 +273,14 @@ TEST_F(JackDevice, TimerRemoveReturnsWhenNoCallbackRunsOrWillRun) {
     EXPECT_LT(Clock::now() - start, 20ms);
     EXPECT_FALSE(busy.inside.load());
     const int calls = busy.calls.load();
-    std::this_thread::sleep_for(10ms);
+    // The capture thread goes on firing another timer: a callback of the
+    // removed one still to come would have run by then.
+    Fires witness;
+    Tagged user{&witness, 'w'};
+    VlTimerHandle going_on = capture_->timer_set(capture_->current_timestamp(), &interval, record, &user);
+    ASSERT_NE(going_on, nullptr);
+    EXPECT_TRUE(vltest::wait_until([&] { return witness.count.load() >= 3; }, 2s));
+    ASSERT_TRUE(capture_->timer_remove(going_on));
     EXPECT_EQ(busy.calls.load(), calls);
   }
 }
@@ -278,8 +292,7 @@ TEST_F(JackDevice, DestructionWithArmedTimersIsCleanAndPrompt) {
   uint32_t interval = block;
   ASSERT_NE(capture_->timer_set(capture_->current_timestamp(), &interval, record, &user), nullptr);
   ASSERT_NE(capture_->timer_set(capture_->current_timestamp() + 480000, &interval, record, &user), nullptr);
-  std::this_thread::sleep_for(100ms);
-  ASSERT_GT(fires.count.load(), 0);
+  ASSERT_TRUE(vltest::wait_until([&] { return fires.count.load() > 0; }, 2s));
   const auto start = Clock::now();
   driver_.reset();
   const auto took = Clock::now() - start;
@@ -287,9 +300,6 @@ TEST_F(JackDevice, DestructionWithArmedTimersIsCleanAndPrompt) {
               static_cast<long long>(std::chrono::duration_cast<std::chrono::microseconds>(took).count()));
   EXPECT_LT(took, 250ms);
   EXPECT_TRUE(log_.contains("rtaudio_buffer destroyed successfully"));
-  const int fired = fires.count.load();
-  std::this_thread::sleep_for(20ms);
-  EXPECT_EQ(fires.count.load(), fired);
 }
 
 size_t entries(const char* dir) {
@@ -319,8 +329,7 @@ TEST_F(JackDevice, ChannelsBeyondTheDeviceAreCutBeforeTheRingsAreMade) {
   ASSERT_NE(open(8, 2), nullptr);
   EXPECT_EQ(vl_mediadrv_audio_play_ifc(driver_.get())->properties()->channels, 2U);
   const uint32_t first = capture_->current_timestamp();
-  std::this_thread::sleep_for(200ms);
-  EXPECT_GT(capture_->current_timestamp() - first, 100 * block);
+  EXPECT_TRUE(vltest::wait_until([&] { return vl_ts_ahead(first, capture_->current_timestamp()) > 100 * block; }, 5s));
 }
 
 class JackCaptureOnlyDevice : public JackDevice {
@@ -333,8 +342,7 @@ TEST_F(JackCaptureOnlyDevice, OpensForCaptureWithoutAPlayInterface) {
   EXPECT_EQ(vl_mediadrv_audio_play_ifc(driver_.get()), nullptr);
   EXPECT_EQ(capture_->properties()->channels, 2U);
   const uint32_t first = capture_->current_timestamp();
-  std::this_thread::sleep_for(100ms);
-  EXPECT_GT(capture_->current_timestamp() - first, 50 * block);
+  EXPECT_TRUE(vltest::wait_until([&] { return vl_ts_ahead(first, capture_->current_timestamp()) > 50 * block; }, 5s));
 }
 
 // JACK accepts periods that are no power of two; the rings cannot serve them.

@@ -4,6 +4,7 @@
 
 #include "vltest/jack_server.h"
 #include "vltest/log_capture.h"
+#include "vltest/wait.h"
 
 #include <gtest/gtest.h>
 
@@ -88,8 +89,7 @@ TEST_F(RtawJack, CutsOutputChannelsToTheDeviceAndStopsCallbacksAtClose) {
   EXPECT_EQ(frames, 64U);  // the server's period
   EXPECT_EQ(rtaw_get_stream_samplerate(jack_.get()), 48000U);
   ASSERT_TRUE(rtaw_start_stream(jack_.get()));
-  std::this_thread::sleep_for(200ms);
-  EXPECT_GT(seen_.calls.load(), 50);
+  EXPECT_TRUE(vltest::wait_until([&] { return seen_.calls.load() > 50; }, 5s));
   EXPECT_TRUE(seen_.output.load());
   EXPECT_TRUE(seen_.input.load());
   EXPECT_EQ(seen_.frames.load(), 64U);
@@ -114,8 +114,7 @@ TEST_F(RtawJackInputOnly, OpensAnInputOnlyDeviceWithInputsOnly) {
   EXPECT_EQ(output.channel_count, 0U);
   EXPECT_EQ(input.channel_count, 2U);
   ASSERT_TRUE(rtaw_start_stream(jack_.get()));
-  std::this_thread::sleep_for(100ms);
-  EXPECT_GT(seen_.calls.load(), 10);
+  EXPECT_TRUE(vltest::wait_until([&] { return seen_.calls.load() > 10; }, 5s));
   EXPECT_FALSE(seen_.output.load());
   EXPECT_TRUE(seen_.input.load());
   EXPECT_TRUE(rtaw_stop_stream(jack_.get()));

@@ -11,6 +11,7 @@
 #include "vlsys/vl_socket.h"
 #include "vlsys/vl_thread.h"
 #include "vlsys/vl_time.h"
+#include "vlsys/vl_wrap.h"
 #include "vlutil/vl_growable_array.h"
 #include "vlutil/vl_sdp_stream.h"
 
@@ -134,7 +135,7 @@ void note_source(RecvEntry* e, const VlRtpHeader& header) {
 void log_sequence(RecvEntry* e, uint16_t highest, uint16_t seqno, SequenceVerdict verdict) {
   if (verdict == SequenceVerdict::in_order) return;
   VL_LOG_RATELIMITED(&e->bad_seqno_logged, category, VL_LOG_WARN, "%s: Bad RTP seq. no. %u -> %u (%d)", e->name,
-                     highest, seqno, static_cast<int>(static_cast<uint16_t>(seqno - highest - 1)));
+                     highest, seqno, static_cast<int>(vl_seq_ahead(highest, seqno)) - 1);
   if (verdict == SequenceVerdict::reordered)
     VL_LOG(category, VL_LOG_WARN, "%s: RTP packet reorder %u -> %u", e->name, highest, seqno);
   else if (verdict == SequenceVerdict::restart)
@@ -150,7 +151,8 @@ void establish_timing(RecvEntry* e, uint32_t rtp_ts) {
     VL_LOG(category, VL_LOG_INFO, "%s: Receiving %s stream timing: ptp %lluns, so %x, lt %x, lo %x, dy %x, of %x(%d)\n",
            e->name, e->synchronized ? "synchronized" : "syntonized",
            static_cast<unsigned long long>(relation.ptp_ns), e->sync_time, relation.ts, lo,
-           static_cast<uint32_t>(e->delay), static_cast<uint32_t>(offset), offset - e->offset);
+           static_cast<uint32_t>(e->delay), static_cast<uint32_t>(offset),
+           vl_ts_delta(static_cast<uint32_t>(e->offset), static_cast<uint32_t>(offset)));
     e->offset = offset;
   }
   e->timing_established = true;

@@ -47,14 +47,15 @@ struct SentCounts {
 
 class SentStatistics {
  public:
+  // The fields are stored with release and loaded with acquire, so that a
+  // reader who sees a new field also sees the odd version before it.
   void add_packet(uint32_t rtp_ts, uint64_t ptp_ns, uint32_t octets) {
     const uint32_t version = version_.load(std::memory_order_relaxed);
     version_.store(version + 1, std::memory_order_relaxed);
-    std::atomic_thread_fence(std::memory_order_release);
-    rtp_ts_.store(rtp_ts, std::memory_order_relaxed);
-    ptp_ns_.store(ptp_ns, std::memory_order_relaxed);
-    packets_.store(packets_.load(std::memory_order_relaxed) + 1, std::memory_order_relaxed);
-    octets_.store(octets_.load(std::memory_order_relaxed) + octets, std::memory_order_relaxed);
+    rtp_ts_.store(rtp_ts, std::memory_order_release);
+    ptp_ns_.store(ptp_ns, std::memory_order_release);
+    packets_.store(packets_.load(std::memory_order_relaxed) + 1, std::memory_order_release);
+    octets_.store(octets_.load(std::memory_order_relaxed) + octets, std::memory_order_release);
     version_.store(version + 2, std::memory_order_release);
   }
 
@@ -62,11 +63,10 @@ class SentStatistics {
     for (;;) {
       const uint32_t before = version_.load(std::memory_order_acquire);
       SentCounts counts;
-      counts.rtp_ts = rtp_ts_.load(std::memory_order_relaxed);
-      counts.ptp_ns = ptp_ns_.load(std::memory_order_relaxed);
-      counts.packets = packets_.load(std::memory_order_relaxed);
-      counts.octets = octets_.load(std::memory_order_relaxed);
-      std::atomic_thread_fence(std::memory_order_acquire);
+      counts.rtp_ts = rtp_ts_.load(std::memory_order_acquire);
+      counts.ptp_ns = ptp_ns_.load(std::memory_order_acquire);
+      counts.packets = packets_.load(std::memory_order_acquire);
+      counts.octets = octets_.load(std::memory_order_acquire);
       if (before % 2 == 0 && version_.load(std::memory_order_relaxed) == before) return counts;
     }
   }
@@ -79,9 +79,6 @@ class SentStatistics {
   std::atomic<uint32_t> octets_{0};
 };
 
-// One sending stream: the handle add_stream returns. The timer callback
-// reads and writes it without a lock; removal first sets `removing`, then
-// removes the timer (waiting for a running callback), and only then frees.
 struct SendEntry {
   vl_socket socket{};
   char name[vl_codec_stream_name_size] = {};

@@ -51,7 +51,9 @@ TEST_F(RtpEndToEnd, SynchronizedStreamsOfEveryFormatAndPacketSize) {
       rtp_lab::StreamOptions o;
       o.format = format;
       o.frames_per_packet = frames;
-      o.channels = n % 2 ? 8 : 2;
+      // 8 channels of 288 32-bit frames would not fit a datagram the
+      // receiver takes (9216 bytes).
+      o.channels = n % 2 ? 2 : 8;
       o.delay = 96 + 48 * n;
       o.sync_time = 1000u * static_cast<uint32_t>(n);
       rtp_lab::Stream* s = lab_.add(o);

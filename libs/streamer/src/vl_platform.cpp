@@ -2,6 +2,7 @@
 
 #include "generator_analyzer/vl_analyzer.h"
 #include "generator_analyzer/vl_generator.h"
+#include "linuxptp/vl_linuxptp.h"
 #include "rtaudioifc/rtaudio_buffer.h"
 #include "rtp_sw/vl_rtpsw_recv.h"
 #include "rtp_sw/vl_rtpsw_send.h"
@@ -10,6 +11,16 @@
 #include "vl/vl_ptp.h"
 #include "vlsys/vl_log.h"
 #include "vlsys/vl_time.h"
+
+#include <string>
+
+namespace {
+
+std::string ptp_socket = vl_linuxptp_default_socket;
+
+}  // namespace
+
+void vl_platform_set_ptp_socket(const char* path) { ptp_socket = path ? path : ""; }
 
 int vl_platform_init() {
   int rc = vl_time_init();
@@ -23,7 +34,7 @@ int vl_platform_init() {
     vl_time_exit();
     return rc;
   }
-  vl_posix_ptp_init();
+  vl_linuxptp_select(ptp_socket.c_str());
   vl_rtaudioifc_init();
   vl_generator_init();
   vl_analyzer_init();
@@ -34,7 +45,10 @@ int vl_platform_init() {
   return 0;
 }
 
-void imp_ptp_exit() { vl_posix_ptp_exit(); }
+void imp_ptp_exit() {
+  vl_linuxptp_exit();
+  vl_posix_ptp_exit();
+}
 
 void vl_platform_exit() {
   vl_analyzer_exit();

@@ -11,13 +11,17 @@ vl_window_log::Site read_completed_out_of_bounds;
 
 VlMediaWindow vl_capture_initialise_read(const char* stream_name, VlCaptureIfc* ifc, uint32_t ts) {
   const VlMediaWindow window = ifc->initialise_read(ts);
-  vl_window_log::report_initialise(read_sites, "vl_capture_initialise_read", stream_name, ts, window);
+  if (vl_window_log::refused(window))
+    vl_window_log::report_initialise(read_sites, "vl_capture_initialise_read", stream_name, ts, window,
+                                     vl_window_log::miss_by_count(window.frames));
   return window;
 }
 
 int32_t vl_capture_complete_read(const char* stream_name, VlCaptureIfc* ifc, uint32_t ts, const int32_t* samples,
                                  int32_t frames) {
   const int32_t result = ifc->complete_read(ts, samples, frames);
-  vl_window_log::report_complete(read_completed_out_of_bounds, "vl_capture_complete_read", stream_name, ts, result);
+  if (result != 0)
+    vl_window_log::report_complete(read_completed_out_of_bounds, "vl_capture_complete_read", stream_name, ts, result,
+                                   vl_window_log::miss_by_count(result));
   return result;
 }

@@ -9,17 +9,12 @@
 
 #include <cstdlib>
 #include <memory>
-#include <mutex>
 #include <string>
 
 namespace {
 
 constexpr int log4c_unknown_priority = 1000;
 constexpr uint32_t board_family = 5;
-
-// The compact text of the last successful save.
-std::mutex last_saved_lock;
-std::string last_saved;
 
 std::string compact_text(const json_t* json) {
   char* text = json_dumps(json, JSON_COMPACT | JSON_PRESERVE_ORDER);
@@ -154,11 +149,10 @@ void restore_audio_devices(VlDevice* device, const json_t* list) {
 int vl_device_save_configuration(VlDevice* device, const char* name) {
   VlJsonRef json(configuration_of(device));
   if (!json) return -1;
-  const std::string text = compact_text(json.get());
-  std::lock_guard<std::mutex> lock(last_saved_lock);
-  if (text == last_saved) return 0;
+  std::string text = compact_text(json.get());
+  if (text == device->last_saved_configuration) return 0;
   if (vl_json_save_file(json.get(), name) != 0) return -1;
-  last_saved = text;
+  device->last_saved_configuration = std::move(text);
   return 0;
 }
 
@@ -190,10 +184,7 @@ int vl_device_load_configuration(VlDevice* device, const char* name) {
   return 0;
 }
 
-int vl_device_delete_configuration(const char* name) {
-  {
-    std::lock_guard<std::mutex> lock(last_saved_lock);
-    last_saved.clear();
-  }
+int vl_device_delete_configuration(VlDevice* device, const char* name) {
+  if (device) device->last_saved_configuration.clear();
   return vl_config_delete(name);
 }

@@ -4,15 +4,13 @@
 #include "vlsys/vl_log.h"
 #include "vltest/log_capture.h"
 #include "vltest/ring_driver.h"
+#include "vltest/window_sites.h"
 
 #include <gtest/gtest.h>
 
 #include <vector>
 
 namespace {
-
-// The wrappers' message sites are process-wide and allow one message per
-// second: these tests rely on CTest running each test in a process of its own.
 
 constexpr uint32_t n = 8192;
 
@@ -23,6 +21,7 @@ class CaptureWindow : public ::testing::Test {
   // The frame of ts as the ring holds it.
   const int32_t* ring_frame(uint32_t index) const { return driver_.capture_ring() + index * 2; }
 
+  vltest::WindowSites sites_;
   vltest::LogCapture log_;
   vltest::RingDriver driver_;
   VlCaptureIfc* capture_ = vl_mediadrv_audio_capture_ifc(&driver_);
@@ -72,8 +71,19 @@ TEST_F(CaptureWindow, MessagesNameTheStreamTimestampAndDirection) {
       "vl_capture_complete_read for stream s1: Timestamp 0x00000384 is out of bounds by -50 frames (early)."));
 }
 
+// A read of frames still to be captured: the count is negative and the
+// pointer usable, and the read is refused all the same.
+TEST_F(CaptureWindow, AReadAheadOfTheCaptureIsReported) {
+  driver_.set_current_timestamp(1000);
+  const VlMediaWindow window = vl_capture_initialise_read("s1", capture_, 1100);
+  EXPECT_EQ(window.frames, -100);
+  EXPECT_TRUE(log_.contains(
+      "vl_capture_initialise_read for stream s1: Timestamp 0x0000044c is out of bounds by -100 frames (early)."));
+}
+
 // Each of the six message sites keeps its own once-per-second limit.
 TEST(WindowWrappers, SixMessageSitesAreRateLimitedIndependently) {
+  vltest::WindowSites sites;
   vltest::LogCapture log;
   vltest::RingDriver driver;
   VlCaptureIfc* capture = vl_mediadrv_audio_capture_ifc(&driver);
@@ -103,16 +113,16 @@ TEST(WindowWrappers, SixMessageSitesAreRateLimitedIndependently) {
 }
 
 TEST(WindowWrappers, ASuppressedWarningDoesNotUseUpItsSecond) {
+  vltest::WindowSites sites;
   vltest::LogCapture log;
   vltest::RingDriver driver;
   VlCaptureIfc* capture = vl_mediadrv_audio_capture_ifc(&driver);
   driver.set_current_timestamp(1000);
-  const int previous = vl_log_priority_set("velanto", VL_LOG_ERROR);
+  {
+    vltest::LogPriority errors_only("velanto", VL_LOG_ERROR);
+    vl_capture_initialise_read("s", capture, 1000);
+  }
   vl_capture_initialise_read("s", capture, 1000);
-  vl_log_priority_set("velanto", VL_LOG_WARN);
-  vl_capture_initialise_read("s", capture, 1000);
-  // Later tests of the same program see the priority they would see alone.
-  vl_log_priority_set("velanto", previous);
   EXPECT_EQ(log.count("exactly on border"), 1);
 }
 

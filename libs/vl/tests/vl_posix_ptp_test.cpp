@@ -1,6 +1,7 @@
 #include "vl/vl_posix_ptp.h"
 
 #include "vlsys/vl_time.h"
+#include "vltest/wait.h"
 
 #include <gtest/gtest.h>
 
@@ -94,6 +95,11 @@ struct Ticks {
   std::mutex mutex;
   std::vector<uint64_t> offsets;
   uint64_t period;
+
+  size_t count() {
+    std::lock_guard<std::mutex> lock(mutex);
+    return offsets.size();
+  }
 };
 
 void on_tick(void* data) {
@@ -117,7 +123,7 @@ TEST_F(PosixPtp, TimersTickOnMultiplesOfTheirPeriodAndInPhase) {
   VlTimerHandle tb = vl_clockref_timer_create(reference_, 0, period, on_tick, &b);
   ASSERT_NE(ta, nullptr);
   ASSERT_NE(tb, nullptr);
-  std::this_thread::sleep_for(250ms);
+  EXPECT_TRUE(vltest::wait_until([&] { return a.count() >= 21 && b.count() >= 21; }, 5s));
   EXPECT_TRUE(vl_clockref_timer_remove(reference_, ta));
   EXPECT_TRUE(vl_clockref_timer_remove(reference_, tb));
   ASSERT_GE(a.offsets.size(), 21u);
@@ -139,23 +145,29 @@ TEST_F(PosixPtp, FirstTickIsImmediate) {
     static_cast<std::atomic<uint64_t>*>(data)->compare_exchange_strong(expected, vl_realtime_ns());
   }, &first);
   ASSERT_NE(timer, nullptr);
-  std::this_thread::sleep_for(100ms);
+  EXPECT_TRUE(vltest::wait_until([&] { return first.load() != 0; }, 2s));
   vl_clockref_timer_remove(reference_, timer);
   ASSERT_NE(first.load(), 0u);
   EXPECT_LT(first.load() - created, 50000000u);  // start_ns (5 s ahead) is not used
 }
 
-std::atomic<int> late_calls{0};
-
+// A timer of the same period goes on ticking after the removal: once it has
+// ticked a few times, the removed one would have too.
 TEST_F(PosixPtp, RemovedTimerNeverCallsBack) {
-  VlTimerHandle timer = vl_clockref_timer_create(reference_, 0, 1000000, [](void*) { ++late_calls; }, nullptr);
+  constexpr uint64_t period = 1000000;
+  Ticks removed{{}, {}, period};
+  Ticks witness{{}, {}, period};
+  VlTimerHandle timer = vl_clockref_timer_create(reference_, 0, period, on_tick, &removed);
+  VlTimerHandle going_on = vl_clockref_timer_create(reference_, 0, period, on_tick, &witness);
   ASSERT_NE(timer, nullptr);
-  std::this_thread::sleep_for(20ms);
-  vl_clockref_timer_remove(reference_, timer);
-  const int calls = late_calls;
-  std::this_thread::sleep_for(30ms);
-  EXPECT_EQ(late_calls, calls);
-  EXPECT_GT(calls, 0);
+  ASSERT_NE(going_on, nullptr);
+  ASSERT_TRUE(vltest::wait_until([&] { return removed.count() > 0; }, 2s));
+  EXPECT_TRUE(vl_clockref_timer_remove(reference_, timer));
+  const size_t calls = removed.count();
+  const size_t seen = witness.count();
+  EXPECT_TRUE(vltest::wait_until([&] { return witness.count() >= seen + 5; }, 2s));
+  EXPECT_TRUE(vl_clockref_timer_remove(reference_, going_on));
+  EXPECT_EQ(removed.count(), calls);
 }
 
 }  // namespace

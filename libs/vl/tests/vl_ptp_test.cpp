@@ -3,6 +3,7 @@
 #include "vl/vl_device.h"
 #include "vl/vl_posix_ptp.h"
 #include "vltest/log_capture.h"
+#include "vltest/wait.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +11,7 @@
 #include <chrono>
 #include <cstring>
 #include <mutex>
-#include <thread>
+#include <string>
 #include <vector>
 
 namespace {
@@ -124,17 +125,34 @@ class PtpPoll : public ::testing::Test {
     VlLock lock(device_->ptp_lock);
     return device_->ptp_status;
   }
+  // Waits until the poller has read the status `more` more times.
+  bool polled(size_t more) {
+    const size_t target = ifc.calls().size() + more;
+    return vltest::wait_until([&] { return ifc.calls().size() >= target; }, 5s);
+  }
+  bool logged(vltest::LogCapture& capture, const std::string& message, int times = 1) {
+    return vltest::wait_until([&] { return capture.count(message) >= times; }, 5s);
+  }
   // Outlives the poll thread, which TearDown stops.
   TestInterface ifc;
   VlDevice* device_ = nullptr;
 };
 
+// Its status fails every time: one message for the streak, a zeroed record
+// at every poll, no resync.
 TEST_F(PtpPoll, SystemClockReferenceIsNeverSynchronized) {
   vltest::LogCapture capture;
   ASSERT_TRUE(vl_posix_ptp_init());
-  device_->ptp_status.port_state = 9;  // stale content is cleared by the first poll
+  const auto stale = [this] {
+    VlLock lock(device_->ptp_lock);
+    device_->ptp_status.port_state = 9;
+  };
+  const auto cleared = [this] { return status().port_state == 0; };
+  stale();
   ASSERT_EQ(vl_ptp_poll(device_), 0);
-  std::this_thread::sleep_for(2200ms);
+  ASSERT_TRUE(vltest::wait_until(cleared, 5s));
+  stale();
+  ASSERT_TRUE(vltest::wait_until(cleared, 5s));  // the next poll, a second later
   EXPECT_EQ(capture.count("Could not get PTP status! PTP is statet _NOT_ synchronized now!"), 1);
   EXPECT_EQ(capture.count("starting stream resync"), 0);
   const VlPtpStatus s = status();
@@ -146,9 +164,8 @@ TEST_F(PtpPoll, FailuresAreRetriedEvery999Ms) {
   vltest::LogCapture capture;
   ASSERT_TRUE(vl_ptp_ifc_add(&ifc));
   ASSERT_EQ(vl_ptp_poll(device_), 0);
-  std::this_thread::sleep_for(2500ms);
+  ASSERT_TRUE(polled(3));
   const auto calls = ifc.calls();
-  ASSERT_GE(calls.size(), 3u);
   for (size_t i = 1; i < calls.size(); ++i) {
     const auto gap = std::chrono::duration_cast<std::chrono::milliseconds>(calls[i] - calls[i - 1]);
     EXPECT_GE(gap.count(), 999);
@@ -158,45 +175,51 @@ TEST_F(PtpPoll, FailuresAreRetriedEvery999Ms) {
 }
 
 TEST_F(PtpPoll, GainingSyncResyncsOnceAndLosingItIsReported) {
+  const std::string resync = "starting stream resync";
   vltest::LogCapture capture;
   ifc.set_status(true, false);
   ASSERT_TRUE(vl_ptp_ifc_add(&ifc));
   ASSERT_EQ(vl_ptp_poll(device_), 0);
-  std::this_thread::sleep_for(150ms);
-  EXPECT_EQ(capture.count("starting stream resync"), 0);
+  ASSERT_TRUE(polled(2));
+  EXPECT_EQ(capture.count(resync), 0);
 
   ifc.set_status(true, true);
-  std::this_thread::sleep_for(300ms);
-  EXPECT_EQ(capture.count(
-                "PTP client is now synchronized to master 10.0.0.9 (gm: 00-1D-C1-FF-FE-12-34-56), starting stream resync!"),
-            1);
+  ASSERT_TRUE(logged(capture,
+                     "PTP client is now synchronized to master 10.0.0.9 (gm: 00-1D-C1-FF-FE-12-34-56), starting "
+                     "stream resync!"));
   EXPECT_TRUE(vl_ptp_status_is_synchronized(status()));
   EXPECT_STREQ(status().master_ip, "10.0.0.9");
+  ASSERT_TRUE(polled(2));  // still synchronized: no second resync
+  EXPECT_EQ(capture.count(resync), 1);
 
   ifc.set_status(true, false);
-  std::this_thread::sleep_for(300ms);
-  EXPECT_EQ(capture.count("PTP client has lost it's synchronization to master 10.0.0.9!"), 1);
-  EXPECT_EQ(capture.count("starting stream resync"), 1);
+  ASSERT_TRUE(logged(capture, "PTP client has lost it's synchronization to master 10.0.0.9!"));
+  ASSERT_TRUE(polled(2));
+  EXPECT_EQ(capture.count(resync), 1);
 
-  ifc.set_status(false, false);  // failure streak, then back
-  std::this_thread::sleep_for(1200ms);
+  ifc.set_status(false, false);  // a failure streak, then back
+  ASSERT_TRUE(logged(capture, "Could not get PTP status!"));
+  ASSERT_TRUE(polled(1));  // the next poll after a failure is 999 ms later
   ifc.set_status(true, true);
-  std::this_thread::sleep_for(1300ms);  // the next poll after a failure is 999 ms later
+  ASSERT_TRUE(logged(capture, resync, 2));
   EXPECT_EQ(capture.count("Could not get PTP status!"), 1);
-  EXPECT_EQ(capture.count("starting stream resync"), 2);
 }
 
 TEST_F(PtpPoll, EndsWhenNoInterfaceIsRegistered) {
   vltest::LogCapture capture;
   ASSERT_EQ(vl_ptp_poll(device_), 0);
-  std::this_thread::sleep_for(100ms);
+  ASSERT_TRUE(logged(capture, "PTP interface is not ready!"));
+  const auto start = Clock::now();
+  vl_ptp_poll(nullptr);
+  EXPECT_LT(Clock::now() - start, 200ms);
   EXPECT_EQ(capture.count("PTP interface is not ready!"), 1);
 }
 
+// Stopped during the 999 ms wait after a failed poll.
 TEST_F(PtpPoll, StopIsPrompt) {
   ASSERT_TRUE(vl_ptp_ifc_add(&ifc));
   ASSERT_EQ(vl_ptp_poll(device_), 0);
-  std::this_thread::sleep_for(50ms);
+  ASSERT_TRUE(polled(1));
   const auto start = Clock::now();
   vl_ptp_poll(nullptr);
   EXPECT_LT(Clock::now() - start, 200ms);

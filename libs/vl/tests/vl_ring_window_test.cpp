@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <climits>
+
 namespace {
 
 constexpr uint32_t n = 8192;
@@ -88,6 +90,16 @@ TEST(RingWindowOverrun, WritesAheadOfThePlayPositionAreInBounds) {
   EXPECT_EQ(vl_ring_write_overrun(1048, 48, 1048, n), 0);
   EXPECT_EQ(vl_ring_write_overrun(1048, 48, 1058, n), -10);
   EXPECT_EQ(vl_ring_write_overrun(1000 + n - 10, 20, 1000, n), 10);
+}
+
+// Half the timestamp range away, a distance plus a count no longer fits 32
+// bits: the result saturates and keeps its direction.
+TEST(RingWindowOverrun, FarOffAccessesAreOutOfBoundsWithoutOverflow) {
+  EXPECT_EQ(vl_ring_read_overrun(1000 + 0x80000000U, 1, 1000, n), INT32_MIN);
+  EXPECT_EQ(vl_ring_read_overrun(1000 + 0x7FFFFFFBU, 10, 1000, n), INT32_MIN);
+  EXPECT_EQ(vl_ring_read_overrun(1000 - 0x7FFFFFFFU, 1, 1000, n), INT32_MAX - static_cast<int32_t>(n));
+  EXPECT_EQ(vl_ring_write_overrun(1000 + 0x7FFFF000U, 16384, 1000, n), INT32_MAX);
+  EXPECT_EQ(vl_ring_write_overrun(1000 + 0x80000000U, 1, 1000, n), INT32_MIN);
 }
 
 TEST(RingWindowSize, PowersOfTwoOnly) {

@@ -1,20 +1,13 @@
-// Stream objects on a device in lab host A: the interface scan gives veth0
-// the software RTP engine's managers, the audio scan the test generators.
-// What the streams send is read in host B.
+// Stream objects on a device in lab host A; what the streams send is read
+// in host B.
 #include "vl/vl_stream_receiver.h"
 #include "vl/vl_stream_sender.h"
 
-#include "generator_analyzer/vl_analyzer.h"
-#include "generator_analyzer/vl_generator.h"
 #include "rtp_sw/vl_rtp_packet.h"
-#include "rtp_sw/vl_rtpsw_recv.h"
-#include "rtp_sw/vl_rtpsw_send.h"
 #include "vl/vl_device.h"
-#include "vl/vl_posix_ptp.h"
-#include "vl/vl_ptp.h"
+#include "vltest/device_lab.h"
 #include "vltest/log_capture.h"
 #include "vltest/rtp_lab.h"
-#include "vltest/temp_home.h"
 #include "vlutil/vl_json_ref.h"
 
 #include <gtest/gtest.h>
@@ -45,36 +38,12 @@ VlJsonRef parsed(const std::string& text) { return VlJsonRef(json_loads(text.c_s
 class StreamLab : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(lab_.ok()) << lab_.error();
-    ASSERT_EQ(vl_ptp_init(), 0);
-    ASSERT_TRUE(vl_posix_ptp_init());
-    vl_generator_init();
-    vl_analyzer_init();
-    vl_rtp_software_send_init = vl_rtp_sw_send_init;
-    vl_rtp_software_send_done = vl_rtp_sw_send_done;
-    vl_rtp_software_recv_init = vl_rtp_sw_recv_init;
-    vl_rtp_software_recv_done = vl_rtp_sw_recv_done;
-    lab_.run_in(vltest::NetLab::A, [this] {
-      device_ = vl_device_ctor(nullptr);
-      interface_ = device_ ? vl_network_interface_update(device_, "veth0") : nullptr;
-    });
-    ASSERT_NE(interface_, nullptr);
+    ASSERT_TRUE(lab_.ok()) << lab_.net().error();
+    device_ = lab_.make_device(vltest::NetLab::A);
+    ASSERT_NE(device_, nullptr);
+    interface_ = device_->interfaces.get();
     ASSERT_NE(interface_->send_manager, nullptr);
-    ASSERT_EQ(vl_device_audio_init(device_), 0);
-    const VlJsonRef configuration = parsed(R"({"audioBlockSize": 1024})");
-    for (const char* name : {"GeneratorRamp", "AnalyzerRamp"})
-      ASSERT_NE(vl_audio_device_lock(vl_device_audio_find(device_, name), configuration.get()), nullptr) << name;
-  }
-  void TearDown() override {
-    vl_device_dtor(device_);
-    vl_rtp_software_send_init = vl_rtp_send_init_default;
-    vl_rtp_software_send_done = vl_rtp_send_done_default;
-    vl_rtp_software_recv_init = vl_rtp_recv_init_default;
-    vl_rtp_software_recv_done = vl_rtp_recv_done_default;
-    vl_analyzer_exit();
-    vl_generator_exit();
-    vl_posix_ptp_exit();
-    vl_ptp_exit();
+    for (const char* name : {"GeneratorRamp", "AnalyzerRamp"}) ASSERT_NE(lab_.reserve(device_, name), nullptr) << name;
   }
 
   VlStreamSender* sender(uint8_t dscp = 34) {
@@ -103,8 +72,7 @@ class StreamLab : public ::testing::Test {
     return sounding;
   }
 
-  vltest::NetLab lab_;
-  vltest::TempHome home_;
+  vltest::DeviceLab lab_;
   vltest::LogCapture log_;
   VlDevice* device_ = nullptr;
   VlNetworkInterface* interface_ = nullptr;
@@ -113,7 +81,7 @@ class StreamLab : public ::testing::Test {
 // The map the stream is given reaches the sender's codec: the generator's
 // channel sounds in stream channel 2 only.
 TEST_F(StreamLab, AChannelMapReachesThePackets) {
-  rtp_lab::WireTap tap(lab_, group, port);
+  rtp_lab::WireTap tap(lab_.net(), group, port);
   Sender stream(sender());
   ASSERT_NE(stream, nullptr);
   EXPECT_EQ(sounding_channels(tap), "00000000");  // unconnected as created

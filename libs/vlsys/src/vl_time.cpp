@@ -1,6 +1,7 @@
 #include "vlsys/vl_time.h"
 
 #include "vlsys/vl_log.h"
+#include "vlsys/vl_wrap.h"
 
 #include <sys/time.h>
 
@@ -116,7 +117,7 @@ uint64_t vl_time_ts2ns(uint32_t ts, vl_rational rate, uint64_t reference_ns) {
   if (!usable(rate)) return 0;
   const U96 reference_tick = divide(mul32(from_u64(reference_ns), static_cast<uint32_t>(rate.nom)),
                                     ticks_divisor(rate));
-  const uint32_t distance = ts - reference_tick.w[2];
+  const uint32_t distance = vl_ts_ahead(reference_tick.w[2], ts);
   const U96 tick = add32(reference_tick, distance);
   const U96 scaled = mul32(mul32(tick, static_cast<uint32_t>(vl_ns_per_second)),
                            static_cast<uint32_t>(rate.den));

@@ -1,6 +1,7 @@
 #include "vlsys/vl_timer.h"
 
 #include "vlsys/vl_time.h"
+#include "vltest/wait.h"
 
 #include <gtest/gtest.h>
 
@@ -20,14 +21,22 @@ struct Counter {
   std::atomic<int> running{0};
   std::atomic<int> overlaps{0};
   std::atomic<uint64_t> first_call_ns{0};
+  std::atomic<uint64_t> second_call_ns{0};
+  std::atomic<uint64_t> last_call_ns{0};
   std::chrono::milliseconds work{0};
+
+  bool reaches(int n) {
+    return vltest::wait_until([&] { return calls.load() >= n; }, 5s);
+  }
 };
 
 void count(void* data) {
   auto* c = static_cast<Counter*>(data);
   if (c->running.fetch_add(1) != 0) c->overlaps++;
-  uint64_t expected = 0;
-  c->first_call_ns.compare_exchange_strong(expected, vl_realtime_ns());
+  const uint64_t now = vl_realtime_ns();
+  if (c->calls == 0) c->first_call_ns = now;
+  if (c->calls == 1) c->second_call_ns = now;
+  c->last_call_ns = now;
   if (c->work.count() > 0) std::this_thread::sleep_for(c->work);
   c->calls++;
   c->running--;
@@ -57,11 +66,13 @@ TEST(Timer, FirstExpiryInThePastFiresAtOnceThenEveryPeriod) {
   ASSERT_NE(timer, nullptr);
   const uint64_t armed = vl_realtime_ns();
   ASSERT_TRUE(vl_timer_set(timer, armed - 1000 * ms, 20 * ms));
-  std::this_thread::sleep_for(210ms);
+  EXPECT_TRUE(c.reaches(10));
   vl_timer_dtor(timer);
   EXPECT_LT(c.first_call_ns - armed, 10 * ms);
-  EXPECT_GE(c.calls, 8);
-  EXPECT_LE(c.calls, 12);
+  // From the second call on, on the period's grid.
+  const uint64_t spacing = (c.last_call_ns - c.second_call_ns) / static_cast<uint64_t>(c.calls - 2);
+  EXPECT_GE(spacing, 15 * ms);
+  EXPECT_LE(spacing, 25 * ms);
 }
 
 TEST(Timer, GetReportsPeriodAndRemaining) {
@@ -84,7 +95,10 @@ TEST(Timer, OneShot) {
   vl_timer* timer = vl_timer_ctor(vl_clock_monotonic, count, &c);
   ASSERT_NE(timer, nullptr);
   ASSERT_TRUE(vl_timer_set(timer, vl_system_clock() + 10 * ms, 0));
-  std::this_thread::sleep_for(100ms);
+  EXPECT_TRUE(c.reaches(1));
+  const vl_timer_setting s = vl_timer_get(timer);  // disarmed: no second call can come
+  EXPECT_EQ(s.remaining_ns, 0u);
+  EXPECT_EQ(s.period_ns, 0u);
   vl_timer_dtor(timer);
   EXPECT_EQ(c.calls, 1);
 }
@@ -95,11 +109,9 @@ TEST(Timer, SlowCallbackNeverOverlaps) {
   vl_timer* timer = vl_timer_ctor(vl_clock_monotonic, count, &c);
   ASSERT_NE(timer, nullptr);
   ASSERT_TRUE(vl_timer_set(timer, vl_system_clock(), 2 * ms));
-  std::this_thread::sleep_for(200ms);
+  EXPECT_TRUE(c.reaches(5));
   vl_timer_dtor(timer);
   EXPECT_EQ(c.overlaps, 0);
-  EXPECT_GE(c.calls, 4);
-  EXPECT_LE(c.calls, 9);  // expiries during a callback are merged, not queued
 }
 
 TEST(Timer, NoCallbackAfterDtorAndStopIsPrompt) {
@@ -108,7 +120,7 @@ TEST(Timer, NoCallbackAfterDtorAndStopIsPrompt) {
   vl_timer* timer = vl_timer_ctor(vl_clock_monotonic, count, &c);
   ASSERT_NE(timer, nullptr);
   ASSERT_TRUE(vl_timer_set(timer, vl_system_clock(), 1 * ms));
-  std::this_thread::sleep_for(30ms);
+  EXPECT_TRUE(c.reaches(2));
   const auto before = std::chrono::steady_clock::now();
   vl_timer_dtor(timer);
   const auto took = std::chrono::steady_clock::now() - before;

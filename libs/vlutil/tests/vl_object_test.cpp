@@ -182,7 +182,22 @@ TEST(Object, DerivationFollowsParents) {
   EXPECT_FALSE(vl_object_is_a(nullptr, test_generator_ts));
 }
 
-TEST(Object, DeleteIgnoresNull) { vl_object_delete(nullptr); }
+// Through the base pointer the most derived destructor runs; null is ignored.
+TEST(Object, DeleteDestroysTheWholeObjectAndIgnoresNull) {
+  class Counted : public TestSine {
+   public:
+    explicit Counted(int* destroyed) : TestSine(440), destroyed_(destroyed) {}
+    ~Counted() override { ++*destroyed_; }
+
+   private:
+    int* destroyed_;
+  };
+  int destroyed = 0;
+  vl_object_delete(new Counted(&destroyed));
+  EXPECT_EQ(destroyed, 1);
+  vl_object_delete(nullptr);
+  EXPECT_EQ(destroyed, 1);
+}
 
 TEST(ObjectDeathTest, AbstractOperationEndsTheProcess) {
   GTEST_FLAG_SET(death_test_style, "threadsafe");

@@ -76,6 +76,15 @@ void LogCapture::add(CapturedRecord record) {
   records_.push_back(std::move(record));
 }
 
+LogPriority::LogPriority(const char* category, int priority) {
+  if (!vl_log_general()) vl_log_init("vltest");
+  category_ = log4c_category_get(category);
+  previous_ = log4c_category_get_priority(category_);
+  log4c_category_set_priority(category_, priority);
+}
+
+LogPriority::~LogPriority() { log4c_category_set_priority(category_, previous_); }
+
 void log_to_stderr() {
   if (!vl_log_general()) vl_log_init("vltest");
   log4c_category_set_appender(log4c_category_get("velanto"), log4c_appender_get("stderr"));

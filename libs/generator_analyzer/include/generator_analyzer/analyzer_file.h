@@ -7,7 +7,7 @@
 #pragma once
 
 #include "generator_analyzer/vl_analyzer.h"
-#include "vlsys/vl_time.h"
+#include "vlsys/vl_log_ratelimit.h"
 
 #include <cstdio>
 #include <memory>
@@ -35,7 +35,7 @@ class VlAnalyzerFile final : public VlAnalyzer {
  private:
   File file_;
   uint32_t next_ts_ = 0;
-  vl_utc_time short_write_logged_{};
+  VlRateLimit short_write_limit_;
 };
 
 // True for the names the analyzer may create: non-empty, at most NAME_MAX

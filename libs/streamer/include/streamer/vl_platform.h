@@ -6,5 +6,10 @@
 int vl_platform_init();
 void vl_platform_exit();
 
-// Tears down the system-clock PTP reference.
+// The management socket of the ptp4l whose PTP time the platform uses when
+// it answers (default "/var/run/ptp4l"); null or empty: the system clock
+// only. Read by the next vl_platform_init.
+void vl_platform_set_ptp_socket(const char* path);
+
+// Tears down the PTP reference start-up chose.
 void imp_ptp_exit();

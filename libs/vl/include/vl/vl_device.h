@@ -22,6 +22,7 @@
 #include <jansson.h>
 
 #include <memory>
+#include <string>
 
 struct VlVersionDeleter {
   void operator()(VlVersion* version) const { vl_version_dtor(version); }
@@ -62,6 +63,8 @@ class VlDevice {
   // unchanged for the next save; under control_lock.
   VlJsonRef kept_audio_devices;
   VlJsonRef kept_sessions;
+  // The compact text of the last successful save; under control_lock.
+  std::string last_saved_configuration;
 };
 
 // A new device with the current version and this host's identity (from

@@ -3,9 +3,7 @@
 // written on request and restored at start-up.
 //
 // Threads: callers hold the device's control lock (the start-up load for the
-// whole load, the IPC dispatcher around the save, load and delete commands);
-// the text of the last save is shared by all devices of the process and
-// guarded by its own lock.
+// whole load, the IPC dispatcher around the save, load and delete commands).
 #pragma once
 
 class VlDevice;
@@ -24,4 +22,4 @@ int vl_device_load_configuration(VlDevice* device, const char* name);
 
 // Deletes the configuration file `name`; the next save writes it again
 // whatever it holds. 0 or -1.
-int vl_device_delete_configuration(const char* name);
+int vl_device_delete_configuration(VlDevice* device, const char* name);

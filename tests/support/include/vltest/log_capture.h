@@ -40,6 +40,20 @@ class LogCapture {
   std::vector<CapturedRecord> records_;
 };
 
+// Sets a category's own priority while alive and then puts back the one it
+// had, so that a test leaves the next one in its process the levels it found.
+class LogPriority {
+ public:
+  LogPriority(const char* category, int priority);
+  ~LogPriority();
+  LogPriority(const LogPriority&) = delete;
+  LogPriority& operator=(const LogPriority&) = delete;
+
+ private:
+  log4c_category_t* category_;
+  int previous_;
+};
+
 // Sends the records of "velanto" to standard error too, so that a death test
 // can match the message a dying process logged.
 void log_to_stderr();

@@ -2,6 +2,7 @@
 
 #include "vl/vl_ring_window.h"
 #include "vlsys/vl_time.h"
+#include "vlsys/vl_wrap.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -20,8 +21,6 @@ constexpr int max_fires_per_call = 1 << 20;
   std::fprintf(stderr, "vltest::RingDriver: %s\n", what);
   std::abort();
 }
-
-int32_t signed_distance(uint32_t from, uint32_t to) { return static_cast<int32_t>(to - from); }
 
 }  // namespace
 
@@ -125,7 +124,7 @@ void RingDriver::set_timestamp_relation(uint32_t ts, uint64_t ptp_ns) {
 uint64_t RingDriver::ptp_time_of(uint32_t ts) const {
   std::lock_guard<std::mutex> lock(mutex_);
   __extension__ using wide = __int128;
-  const wide frames = signed_distance(anchor_ts_, ts);
+  const wide frames = vl_ts_delta(anchor_ts_, ts);
   const wide ns = frames * config_.rate.den * static_cast<wide>(vl_ns_per_second) / config_.rate.nom;
   return anchor_ns_ + static_cast<uint64_t>(static_cast<int64_t>(ns));
 }
@@ -215,7 +214,7 @@ int RingDriver::fire_due_timers() {
     {
       std::lock_guard<std::mutex> lock(mutex_);
       for (Timer& timer : timers_) {
-        if (signed_distance(timer.due, current) >= 0) {
+        if (vl_ts_delta(timer.due, current) >= 0) {
           due = timer;
           timer.due += timer.interval;
           found = true;

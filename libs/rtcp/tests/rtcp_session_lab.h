@@ -3,22 +3,13 @@
 // them. Everything that opens a socket runs inside the lab's namespaces.
 #pragma once
 
-#include "rtcp/rtcp_init.h"
 #include "rtcp/rtcp_pkt.h"
 
-#include "generator_analyzer/vl_analyzer.h"
-#include "generator_analyzer/vl_generator.h"
-#include "rtp_sw/vl_rtpsw_recv.h"
-#include "rtp_sw/vl_rtpsw_send.h"
 #include "vl/vl_device.h"
-#include "vl/vl_posix_ptp.h"
-#include "vl/vl_ptp.h"
-#include "vl/vl_rtp_factory.h"
+#include "vltest/device_lab.h"
 #include "vltest/log_capture.h"
 #include "vltest/netlab.h"
 #include "vltest/rtp_lab.h"
-#include "vltest/temp_home.h"
-#include "vlutil/vl_json_ref.h"
 
 #include <arpa/inet.h>
 #include <netinet/in.h>
@@ -63,58 +54,14 @@ inline sockaddr_in address_of(const char* ip, uint16_t port) {
   return a;
 }
 
-// What the daemon sets up process-wide at start-up: PTP with the
-// system-clock reference, the test generator and analyzer classes, the
-// software RTP engine and the RTCP hooks.
-class Platform {
- public:
-  Platform() {
-    ok_ = vl_ptp_init() == 0 && vl_posix_ptp_init();
-    vl_generator_init();
-    vl_analyzer_init();
-    vl_rtp_software_send_init = vl_rtp_sw_send_init;
-    vl_rtp_software_send_done = vl_rtp_sw_send_done;
-    vl_rtp_software_recv_init = vl_rtp_sw_recv_init;
-    vl_rtp_software_recv_done = vl_rtp_sw_recv_done;
-    vl_rtcp_init(nullptr);
-  }
-  ~Platform() {
-    vl_rtcp_session_init = nullptr;
-    vl_rtcp_session_release = nullptr;
-    vl_rtcp_send_report = nullptr;
-    vl_rtp_software_send_init = vl_rtp_send_init_default;
-    vl_rtp_software_send_done = vl_rtp_send_done_default;
-    vl_rtp_software_recv_init = vl_rtp_recv_init_default;
-    vl_rtp_software_recv_done = vl_rtp_recv_done_default;
-    vl_analyzer_exit();
-    vl_generator_exit();
-    vl_posix_ptp_exit();
-    vl_ptp_exit();
-  }
-  Platform(const Platform&) = delete;
-  Platform& operator=(const Platform&) = delete;
-  bool ok() const { return ok_; }
-
- private:
-  bool ok_ = false;
-};
-
-// A daemon's device in one lab host: the interface scan gives the host's
-// link the software RTP managers, and the ramp generator and analyzer are
-// reserved as its audio devices.
+// A device of the lab in one host, with the ramp generator and analyzer
+// reserved, and the session and stream steps the tests take on it. The lab
+// destroys the device.
 class LabDevice {
  public:
-  LabDevice(const vltest::NetLab& lab, Host host) : lab_(lab), host_(host) {
-    lab.run_in(host, [this, host] {
-      device_ = vl_device_ctor(nullptr);
-      if (device_) interface_ = vl_network_interface_update(device_, vltest::NetLab::link_device[host]);
-    });
-    ok_ = interface_ && interface_->send_manager && interface_->recv_manager &&
-          vl_device_audio_init(device_) == 0 && reserve("GeneratorRamp") && reserve("AnalyzerRamp");
+  LabDevice(vltest::DeviceLab& lab, Host host) : lab_(lab), host_(host), device_(lab.make_device(host)) {
+    ok_ = device_ && lab.reserve(device_, "GeneratorRamp") && lab.reserve(device_, "AnalyzerRamp");
   }
-  ~LabDevice() { vl_device_dtor(device_); }
-  LabDevice(const LabDevice&) = delete;
-  LabDevice& operator=(const LabDevice&) = delete;
 
   bool ok() const { return ok_; }
   VlDevice* device() { return device_; }
@@ -122,7 +69,7 @@ class LabDevice {
   VlSession* add_session() {
     VlSession* session = nullptr;
     lab_.run_in(host_, [&] {
-      session = vl_device_add_session(device_, interface_->entry.name, session_group, session_port);
+      session = vl_device_add_session(device_, vltest::NetLab::link_device[host_], session_group, session_port);
     });
     return session;
   }
@@ -134,7 +81,7 @@ class LabDevice {
     VlStreamSender* stream = nullptr;
     const std::string sdp = stream_sdp(destination, port);
     lab_.run_in(host_, [&] {
-      stream = vl_stream_sender_ctor(interface_, sdp.c_str(), vl_device_audio_find(device_, "GeneratorRamp"),
+      stream = vl_stream_sender_ctor(session->interface, sdp.c_str(), vl_device_audio_find(device_, "GeneratorRamp"),
                                      vl_session_ssrc(session), 0, 48, 34);
     });
     if (stream && vl_session_add_send(session, stream) == 0) return true;
@@ -146,7 +93,8 @@ class LabDevice {
     VlStreamReceiver* stream = nullptr;
     const std::string sdp = stream_sdp(group, port);
     lab_.run_in(host_, [&] {
-      stream = vl_stream_receiver_ctor(interface_, sdp.c_str(), vl_device_audio_find(device_, "AnalyzerRamp"), 480);
+      stream = vl_stream_receiver_ctor(session->interface, sdp.c_str(), vl_device_audio_find(device_, "AnalyzerRamp"),
+                                       480);
     });
     if (stream && vl_session_add_recv(session, stream) == 0) return true;
     vl_object_delete(stream);
@@ -158,15 +106,9 @@ class LabDevice {
   }
 
  private:
-  bool reserve(const char* name) {
-    const VlJsonRef configuration(json_pack("{s:i}", "audioBlockSize", 1024));
-    return vl_audio_device_lock(vl_device_audio_find(device_, name), configuration.get()) != nullptr;
-  }
-
-  const vltest::NetLab& lab_;
+  vltest::DeviceLab& lab_;
   Host host_;
-  VlDevice* device_ = nullptr;
-  VlNetworkInterface* interface_ = nullptr;
+  VlDevice* device_;
   bool ok_ = false;
 };
 
@@ -366,8 +308,7 @@ inline std::optional<Listed> listed_receiver(VlStreamSender* sender, uint32_t re
 class SessionTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(platform_.ok());
-    ASSERT_TRUE(lab_.ok()) << lab_.error();
+    ASSERT_TRUE(lab_.ok()) << lab_.net().error();
     ASSERT_TRUE(device_.ok());
     session_ = device_.add_session();
     ASSERT_NE(session_, nullptr);
@@ -378,11 +319,9 @@ class SessionTest : public ::testing::Test {
   std::optional<Report> next_report(std::chrono::milliseconds timeout = 1s) { return observer_.next(ssrc(), timeout); }
 
   vltest::LogCapture log_;
-  vltest::TempHome home_;
-  Platform platform_;
-  vltest::NetLab lab_;
+  vltest::DeviceLab lab_;
   LabDevice device_{lab_, Host::A};
-  Observer observer_{lab_, Host::B};
+  Observer observer_{lab_.net(), Host::B};
   VlSession* session_ = nullptr;
 };
 

@@ -37,7 +37,7 @@ std::chrono::nanoseconds realtime_now() { return std::chrono::system_clock::now(
 // evaluated into the sender's list of receivers. The removed sender's
 // goodbye goes out at once, and the cycle goes on with receiver reports.
 TEST_F(RtcpSessionCycle, ReportsEveryFiveSecondsUnderAFloodOfIncomingRtcp) {
-  rtcplab::RtcpFlood flood(lab_, NetLab::B, ssrc());
+  rtcplab::RtcpFlood flood(lab_.net(), NetLab::B, ssrc());
   ASSERT_TRUE(device_.add_sender(session_, rtcplab::group_from_a, rtcplab::port_from_a));
   ASSERT_TRUE(device_.add_receiver(session_, rtcplab::group_from_b, rtcplab::port_from_b));
   std::vector<rtcplab::Report> reports;
@@ -91,8 +91,7 @@ TEST_F(RtcpSessionCycle, ReportingWaitsForAStreamPausesWithoutAndResumes) {
 class RtcpTwoDevices : public ::testing::Test {
  protected:
   void SetUp() override {
-    ASSERT_TRUE(platform_.ok());
-    ASSERT_TRUE(lab_.ok()) << lab_.error();
+    ASSERT_TRUE(lab_.ok()) << lab_.net().error();
     ASSERT_TRUE(a_.ok());
     ASSERT_TRUE(b_.ok());
     session_a_ = a_.add_session();
@@ -104,12 +103,15 @@ class RtcpTwoDevices : public ::testing::Test {
     ASSERT_TRUE(a_.add_sender(session_a_, "127.0.0.1", rtcplab::port_from_a));  // through the relay
     ASSERT_TRUE(b_.add_sender(session_b_, rtcplab::group_from_b, rtcplab::port_from_b));
   }
+  // The devices go before the relay that A's stream sends to.
+  void TearDown() override {
+    lab_.destroy(a_.device());
+    lab_.destroy(b_.device());
+  }
 
   vltest::LogCapture log_;
-  vltest::TempHome home_;
-  rtcplab::Platform platform_;
-  NetLab lab_;
-  rtp_lab::ImpairingRelay relay_{lab_, rtcplab::group_from_a, rtcplab::port_from_a, {0.02, 0, 0}, 20260611};
+  vltest::DeviceLab lab_;
+  rtp_lab::ImpairingRelay relay_{lab_.net(), rtcplab::group_from_a, rtcplab::port_from_a, {0.02, 0, 0}, 20260611};
   LabDevice a_{lab_, NetLab::A};
   LabDevice b_{lab_, NetLab::B};
   VlSession* session_a_ = nullptr;

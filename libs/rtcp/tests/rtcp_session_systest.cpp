@@ -101,7 +101,7 @@ TEST_F(RtcpSessionLab, SignalsDoNotEndReporting) {
 // them and reports on a new sender at once (the sanitizer builds check the
 // memory and the locking); every removed sender still says goodbye.
 TEST_F(RtcpSessionLab, StreamsGoWhileTheThreadWorksOnThem) {
-  rtcplab::RtcpFlood flood(lab_, vltest::NetLab::B, ssrc());
+  rtcplab::RtcpFlood flood(lab_.net(), vltest::NetLab::B, ssrc());
   for (int i = 0; i < 100; ++i) {
     ASSERT_TRUE(device_.add_sender(session_, rtcplab::group_from_a, rtcplab::port_from_a));
     ASSERT_TRUE(device_.add_receiver(session_, rtcplab::group_from_b, rtcplab::port_from_b));
@@ -142,7 +142,7 @@ TEST_F(RtcpSessionLab, ASessionWhoseRtcpPortIsTakenIsNotMade) {
 // flood, and then sends the last report with its goodbye on the still open
 // socket.
 TEST_F(RtcpSessionLab, ReleaseStopsTheThreadThenSaysGoodbye) {
-  rtcplab::RtcpFlood flood(lab_, vltest::NetLab::B, ssrc());
+  rtcplab::RtcpFlood flood(lab_.net(), vltest::NetLab::B, ssrc());
   for (int i = 0; i < 10; ++i) {
     VlSession* session = i == 0 ? session_ : device_.add_session();
     ASSERT_NE(session, nullptr);

@@ -49,6 +49,13 @@ TEST_F(RtcpSessionLab, SilentWithoutStreamsThenASenderIsReportedAtOnce) {
   EXPECT_TRUE(report->cname().ends_with(vltest::NetLab::link_address[vltest::NetLab::A])) << report->cname();
 }
 
+// A session that only sends hears what its receivers report.
+TEST_F(RtcpSessionLab, ASenderAloneHearsItsReceivers) {
+  rtcplab::RtcpFlood flood(lab_.net(), vltest::NetLab::B, ssrc());
+  ASSERT_TRUE(device_.add_sender(session_, rtcplab::group_from_a, rtcplab::port_from_a));
+  EXPECT_TRUE(vltest::wait_until([&] { return rtcplab::listed_receiver(sender(), rtcplab::RtcpFlood::reporter).has_value(); }, 2s));
+}
+
 TEST_F(RtcpSessionLab, RemovingTheSenderSaysGoodbyeAtOnce) {
   ASSERT_TRUE(device_.add_sender(session_, rtcplab::group_from_a, rtcplab::port_from_a));
   ASSERT_TRUE(device_.add_receiver(session_, rtcplab::group_from_b, rtcplab::port_from_b));

@@ -32,28 +32,37 @@ const json_t* stream_info(const VlJsonRef& info, const char* which) {
   return json_object_get(json_array_get(json_object_get(info.get(), "session_info_list"), 0), which);
 }
 
-// The receiving daemon keeps the sending daemon's last sender report and
-// the name it gave in its source description.
+// Each daemon's statistics hold what the other reported over RTCP: B keeps
+// A's last sender report and source description, A keeps B's reception
+// report on its stream.
 TEST_F(StreamRoad, SessionInfoShowsTheOtherDaemonsReports) {
   set_up_streams();
   VlJsonRef sent, received;
-  const json_t* reported = nullptr;  // A's sender report as B keeps it
+  const json_t* reported = nullptr;   // A's sender report as B keeps it
+  const json_t* reception = nullptr;  // B's reception of A's stream
+  const json_t* heard = nullptr;      // B's report on it as A keeps it
   ASSERT_TRUE(vltest::wait_until(
       [&] {
         sent = a_.result(8, "null");
         received = b_.result(8, "null");
-        reported = json_object_get(stream_info(received, "session_receiver_info"), "rtcp_sender_info");
-        return json_integer_value(json_object_get(reported, "rtcp_psend")) > 0 &&
-               text_of(reported) ==
-                   text_of(json_object_get(stream_info(sent, "session_sender_info"), "rtcp_sender_info"));
+        const json_t* sender = stream_info(sent, "session_sender_info");
+        const json_t* receiver = stream_info(received, "session_receiver_info");
+        reported = json_object_get(receiver, "rtcp_sender_info");
+        reception = json_array_get(json_object_get(receiver, "rtcp_receiver_info"), 0);
+        heard = json_array_get(json_object_get(sender, "rtcp_receiver_info"), 0);
+        return json_integer_value(json_object_get(reported, "rtcp_psend")) > 0 && heard &&
+               text_of(reported) == text_of(json_object_get(sender, "rtcp_sender_info"));
       },
       15s, 100ms))
       << text_of(sent.get()) << "\n"
       << text_of(received.get());
-  const json_t* reception =
-      json_array_get(json_object_get(stream_info(received, "session_receiver_info"), "rtcp_receiver_info"), 0);
   EXPECT_STREQ(json_string_value(json_object_get(reception, "rtcp_cname")), vltest::NetLab::link_address[0]);
-  EXPECT_GT(json_integer_value(json_object_get(reception, "rtcp_last_seq")), 100);
+  EXPECT_STREQ(json_string_value(json_object_get(heard, "rtcp_cname")), vltest::NetLab::link_address[1]);
+  // Both name A's stream by its SSRC.
+  EXPECT_NE(json_integer_value(json_object_get(heard, "rtcp_ssrc")), 0);
+  EXPECT_EQ(json_integer_value(json_object_get(heard, "rtcp_ssrc")),
+            json_integer_value(json_object_get(reception, "rtcp_ssrc")));
+  EXPECT_GT(json_integer_value(json_object_get(heard, "rtcp_last_seq")), 100);
 }
 
 }  // namespace

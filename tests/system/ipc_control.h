@@ -66,7 +66,8 @@ inline uint32_t media_now() {
 // A daemon on a lab host with a control connection from the other host.
 class Controlled {
  public:
-  Controlled(const vltest::NetLab& lab, vltest::NetLab::Host host) : host_(host), daemon_(lab, host, STREAMERD_PATH) {}
+  Controlled(const vltest::NetLab& lab, vltest::NetLab::Host host, const std::vector<std::string>& args = {})
+      : host_(host), daemon_(lab, host, STREAMERD_PATH, args) {}
 
   // Waits for start-up and connects; false when either fails.
   bool connect() {
@@ -75,6 +76,8 @@ class Controlled {
     client_ = daemon_.connect(host_ == vltest::NetLab::A ? vltest::NetLab::B : vltest::NetLab::A);
     return client_ != nullptr;
   }
+  // Ends the control connection, so that the daemon serves the next client.
+  void disconnect() { client_.reset(); }
   // Stops the daemon with SIGTERM: true when it exits with status 0 (a
   // sanitizer report at exit makes it fail).
   bool stop() {

@@ -3,7 +3,7 @@
 // error): it answers a valid request after every connection of junk, still
 // answers correctly at the end, and exits cleanly without any report.
 // VLTEST_FUZZ_SEED chooses another seed; a failure names the seed.
-#include "ipc_command_test.h"
+#include "ipc_control.h"
 #include "ipc_fuzz.h"
 
 #include <arpa/inet.h>
@@ -78,18 +78,26 @@ class JunkConnection {
   bool connected_ = false;
 };
 
-class FrameFuzz : public ipctest::IpcCommandTest {
+// The daemon in host A; each episode of junk has a connection of its own
+// from host B.
+class FrameFuzz : public ::testing::Test {
  protected:
   void SetUp() override {
-    IpcCommandTest::SetUp();
-    client_.reset();  // each episode has a connection of its own
+    ASSERT_TRUE(lab_.ok()) << lab_.error();
+    ASSERT_TRUE(daemon_.wait_started()) << daemon_.process().output();
   }
 
-  // A new client, and the answer of the command that has no effect.
+  // A new client gets the answer of the command that has no effect.
   bool still_answers() {
-    client_ = daemon_->connect(vltest::NetLab::B);
-    return client_ && answer(16, "{}") == R"({"command": 16, "parameter": null})";
+    const bool answered =
+        control_.connect() && control_.answer(16, "{}") == R"({"command": 16, "parameter": null})";
+    control_.disconnect();
+    return answered;
   }
+
+  vltest::NetLab lab_;
+  ipc_control::Controlled control_{lab_, vltest::NetLab::A};
+  vltest::Daemon& daemon_ = control_.daemon();
 };
 
 TEST_F(FrameFuzz, TheDaemonSurvivesAMinuteOfJunkAndLeaksNothing) {
@@ -99,7 +107,7 @@ TEST_F(FrameFuzz, TheDaemonSurvivesAMinuteOfJunkAndLeaksNothing) {
   for (const auto end = Clock::now() + fuzz_time; Clock::now() < end; ++episodes) {
     const std::vector<std::string> frames = fuzzer.episode();
     {
-      JunkConnection junk(lab_, daemon_->address());
+      JunkConnection junk(lab_, daemon_.address());
       ASSERT_TRUE(junk.connected()) << "episode " << episodes;
       for (const std::string& frame : frames)
         if (!junk.send(frame)) break;
@@ -107,22 +115,23 @@ TEST_F(FrameFuzz, TheDaemonSurvivesAMinuteOfJunkAndLeaksNothing) {
     if (!still_answers()) {
       std::string shown;
       for (const std::string& frame : frames) shown += ipcfuzz::printable(frame) + "\n";
-      FAIL() << "no answer after episode " << episodes << " of frames:\n" << shown << daemon_->error_output();
+      FAIL() << "no answer after episode " << episodes << " of frames:\n" << shown << daemon_.error_output();
     }
   }
   RecordProperty("episodes", episodes);
 
-  EXPECT_EQ(answer(18, R"({"log_category": "velanto.fuzz.end", "log_priority": 600})"),
-            R"({"command": 18, "parameter": null})");
-  EXPECT_EQ(answer(22, R"({"event_id": 250, "event_originator": "fuzz_end", "event_exclusive": 1})"),
-            R"({"command": 22, "parameter": {}})");
-  EXPECT_EQ(ipctest::keys_of(result(21, "{}").get()), std::vector<std::string>{"ptp_status"});
-  EXPECT_EQ(errors(17, R"({"audio_device_name": "NoSuchDevice"})"),
-            (ipctest::Errors{{19, "Requested audio device not found."}}));
+  ASSERT_TRUE(control_.connect());
 
-  client_.reset();
-  EXPECT_EQ(daemon_->stop(), 0);
-  const std::string errors = daemon_->error_output();
+  EXPECT_EQ(control_.answer(18, R"({"log_category": "velanto.fuzz.end", "log_priority": 600})"),
+            R"({"command": 18, "parameter": null})");
+  EXPECT_EQ(control_.answer(22, R"({"event_id": 250, "event_originator": "fuzz_end", "event_exclusive": 1})"),
+            R"({"command": 22, "parameter": {}})");
+  EXPECT_TRUE(control_.answer(21, "{}").starts_with(R"({"command": 21, "parameter": {"ptp_status": {)"));
+  EXPECT_TRUE(ipc_control::refused(control_.answer(17, R"({"audio_device_name": "NoSuchDevice"})"), 17, 19,
+                                   "Requested audio device not found."));
+
+  EXPECT_TRUE(control_.stop());
+  const std::string errors = daemon_.error_output();
   EXPECT_EQ(errors.find("LeakSanitizer"), std::string::npos) << errors;
   EXPECT_EQ(errors.find("AddressSanitizer"), std::string::npos) << errors;
   EXPECT_EQ(errors.find("runtime error"), std::string::npos) << errors;

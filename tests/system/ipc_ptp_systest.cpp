@@ -1,18 +1,18 @@
 // Commands 20 and 21 against a real streamerd: with the system-clock PTP
 // reference, which never has a status and refuses every configuration, and
 // with a real ptp4l in the daemon's host.
-#include "ipc_command_test.h"
+#include "ipc_control.h"
 #include "vltest/lab_ptp4l.h"
-#include "vltest/wait.h"
 
+#include <memory>
 #include <string>
 
 namespace {
 
 using namespace std::chrono_literals;
-using ipctest::Errors;
+using ipc_control::refused;
 
-class PtpCommands : public ipctest::IpcCommandTest {};
+class PtpCommands : public ipc_control::OneDaemon {};
 
 TEST_F(PtpCommands, StatusGetAnswersTheZeroedStatusOfTheSystemClock) {
   for (const char* parameter : {"{}", "null"})
@@ -26,40 +26,40 @@ TEST_F(PtpCommands, StatusGetAnswersTheZeroedStatusOfTheSystemClock) {
 }
 
 TEST_F(PtpCommands, ConfigSetRefusesBadParameters) {
-  const Errors bad = {{22, "Invalid parameter for ptp config request!"}};
   for (const char* parameter : {"{}", "null", R"({"ptp_configuration": 0})", R"({"ptp_domain": 0})"})
-    EXPECT_EQ(errors(20, parameter), bad) << parameter;
+    EXPECT_TRUE(refused(answer(20, parameter), 20, 22, "Invalid parameter for ptp config request!")) << parameter;
 }
 
 // The domain check comes before the interface is asked; the system clock
 // then refuses.
 TEST_F(PtpCommands, ConfigSetRefusesADomainChangeWhileAReservedDeviceNamesAnotherDomain) {
   const std::string reserve = R"({"audio_device_name": "GeneratorRamp", "audio_config": {"ptpDomain": )";
-  const Errors refused = {{6, "Could not write ptp configuration!"}};
-  const Errors conflict = {
-      {17, "Can't change PTP domain, as long as there is an audio device in another domain: GeneratorRamp"}};
-  EXPECT_EQ(errors(20, R"({"ptp_configuration": {"ptp_domain": 1}})"), refused);  // nothing reserved
-  ASSERT_TRUE(json_is_object(result(14, reserve + "0}}").get()));
-  EXPECT_EQ(errors(20, R"({"ptp_configuration": {"ptp_domain": 1}})"), conflict);
-  EXPECT_EQ(errors(20, R"({"ptp_configuration": {"ptp_domain": 0, "ptp_prio_1": 5}})"), refused);  // no change
-  ASSERT_TRUE(json_is_object(result(17, R"({"audio_device_name": "GeneratorRamp"})").get()));
-  ASSERT_TRUE(json_is_object(result(14, reserve + "257}}").get()));  // 257 is domain 1 in 8 bits
-  EXPECT_EQ(errors(20, R"({"ptp_configuration": {"ptp_domain": 1}})"), refused);
+  const std::string refused_text = "Could not write ptp configuration!";
+  const std::string conflict_text =
+      "Can't change PTP domain, as long as there is an audio device in another domain: GeneratorRamp";
+  const std::string to_domain_1 = R"({"ptp_configuration": {"ptp_domain": 1}})";
+  EXPECT_TRUE(refused(answer(20, to_domain_1), 20, 6, refused_text));  // nothing reserved
+  ASSERT_TRUE(json_is_object(a_.result(14, reserve + "0}}").get()));
+  EXPECT_TRUE(refused(answer(20, to_domain_1), 20, 17, conflict_text));
+  EXPECT_TRUE(refused(answer(20, R"({"ptp_configuration": {"ptp_domain": 0, "ptp_prio_1": 5}})"), 20, 6,
+                      refused_text));  // the current domain: no check
+  ASSERT_TRUE(json_is_object(a_.result(17, R"({"audio_device_name": "GeneratorRamp"})").get()));
+  ASSERT_TRUE(json_is_object(a_.result(14, reserve + "257}}").get()));  // 257 is domain 1 in 8 bits
+  EXPECT_TRUE(refused(answer(20, to_domain_1), 20, 6, refused_text));
 }
 
-class PtpCommandsOnPtp4l : public ipctest::IpcCommandTest {
+// A ptp4l on the daemon's link, reached through its management socket.
+class PtpCommandsOnPtp4l : public ::testing::Test {
  protected:
   void SetUp() override {
     ASSERT_TRUE(vltest::LabPtp4l::available()) << "linuxptp is missing: run scripts/setup.sh";
     ASSERT_TRUE(lab_.ok()) << lab_.error();
-    ptp4l_ = std::make_unique<vltest::LabPtp4l>(lab_, vltest::NetLab::A, 100);
-    ASSERT_TRUE(ptp4l_->started()) << ptp4l_->process().output();
-    start({"-ptp=" + ptp4l_->socket()});
+    ASSERT_TRUE(ptp4l_.started()) << ptp4l_.process().output();
+    daemon_ = std::make_unique<ipc_control::Controlled>(lab_, vltest::NetLab::A,
+                                                        std::vector<std::string>{"-ptp=" + ptp4l_.socket()});
+    ASSERT_TRUE(daemon_->connect()) << daemon_->daemon().process().output();
   }
-  void TearDown() override {
-    client_.reset();
-    daemon_.reset();
-  }
+  void TearDown() override { EXPECT_TRUE(daemon_->stop()) << daemon_->daemon().process().output(); }
 
   // The daemon's PTP status once `done` holds for it.
   template <typename Predicate>
@@ -67,7 +67,7 @@ class PtpCommandsOnPtp4l : public ipctest::IpcCommandTest {
     VlJsonRef status;
     vltest::wait_until(
         [&] {
-          status = VlJsonRef::borrow(json_object_get(result(21, "{}").get(), "ptp_status"));
+          status = VlJsonRef::borrow(json_object_get(daemon_->result(21, "{}").get(), "ptp_status"));
           return done(status.get());
         },
         15s, 100ms);
@@ -76,8 +76,11 @@ class PtpCommandsOnPtp4l : public ipctest::IpcCommandTest {
   static json_int_t field(const json_t* status, const char* key) {
     return json_integer_value(json_object_get(status, key));
   }
+  static std::string text(json_int_t value) { return std::to_string(value); }
 
-  std::unique_ptr<vltest::LabPtp4l> ptp4l_;
+  vltest::NetLab lab_;
+  vltest::LabPtp4l ptp4l_{lab_, vltest::NetLab::A, 100};
+  std::unique_ptr<ipc_control::Controlled> daemon_;
 };
 
 TEST_F(PtpCommandsOnPtp4l, StatusGetFollowsPtp4lAndConfigSetChangesItsPriority) {
@@ -85,13 +88,13 @@ TEST_F(PtpCommandsOnPtp4l, StatusGetFollowsPtp4lAndConfigSetChangesItsPriority) 
   ASSERT_EQ(field(status.get(), "ptp_prio_1"), 100);
   EXPECT_EQ(field(status.get(), "ptp_log_sync"), -3);
   // What ptp4l cannot change at run time stays as it is.
-  const std::string configuration = R"({"ptp_configuration": {"ptp_domain": 3, "ptp_prio_1": 90, "ptp_prio_2": )" +
-                                    std::to_string(field(status.get(), "ptp_prio_2")) +
-                                    R"(, "ptp_log_announce": -2, "ptp_log_sync": -3, "ptp_slave_only": 0, )"
-                                    R"("ptp_delay_mechanism": )" +
-                                    std::to_string(field(status.get(), "ptp_delay_mechanism")) + "}}";
-  EXPECT_EQ(answer(20, configuration), R"({"command": 20, "parameter": {}})");
-  EXPECT_NE(ptp4l_->pmc("GET PRIORITY1").find("priority1 90"), std::string::npos);
+  const std::string configuration =
+      R"({"ptp_configuration": {"ptp_domain": 3, "ptp_prio_1": 90, "ptp_prio_2": )" +
+      text(field(status.get(), "ptp_prio_2")) + R"(, "ptp_log_announce": )" +
+      text(field(status.get(), "ptp_log_announce")) + R"(, "ptp_log_sync": -3, "ptp_slave_only": 0, )"
+      R"("ptp_delay_mechanism": )" + text(field(status.get(), "ptp_delay_mechanism")) + "}}";
+  EXPECT_EQ(daemon_->answer(20, configuration), R"({"command": 20, "parameter": {}})");
+  EXPECT_NE(ptp4l_.pmc("GET PRIORITY1").find("priority1 90"), std::string::npos);
   EXPECT_EQ(field(status_when([](const json_t* s) { return field(s, "ptp_prio_1") == 90; }).get(), "ptp_prio_1"), 90);
 }
 

@@ -14,6 +14,8 @@ packages=(
   iproute2 procps
   # ptp4l and pmc: the PTP reference backed by ptp4l, and its tests.
   linuxptp
+  # The independent SAP and RTP peer of the SAP tests.
+  ffmpeg
 )
 
 # As root apt-get runs directly; otherwise through sudo, which must pass the

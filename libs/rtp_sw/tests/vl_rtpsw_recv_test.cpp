@@ -320,6 +320,20 @@ TEST_F(Receiver, BadArgumentsAndUnknownEncodings) {
   EXPECT_EQ(log_.count("receiver couldn't be constructed"), 2);
 }
 
+// SDP as other peers write it: the connection at session level, the media
+// clock at media level, the encoding in lower case and without a channel
+// count (one channel).
+TEST_F(Receiver, PeerWrittenSdpIsAccepted) {
+  const std::string text = "v=0\no=- 0 0 IN IP4 127.0.0.1\ns=Peer stream\nc=IN IP4 127.0.0.1\nt=0 0\n"
+                           "m=audio " + std::to_string(options_.port) + " RTP/AVP 98\n"
+                           "a=rtpmap:98 l24/48000\na=mediaclk:direct=5000\n";
+  VlStreamHandle stream = vl_recvmgr_add_stream(manager_, &iface_, text.c_str(), driver_.get_play_ifc(), delay);
+  ASSERT_NE(stream, nullptr);
+  EXPECT_EQ(vl_recvmgr_channels(manager_, stream), 1u);
+  EXPECT_EQ(log_.count("creating syntonized stream"), 0);
+  EXPECT_EQ(log_.count("synced to"), 1);
+}
+
 TEST(ReceiverManagers, EachHasItsOwnWakeUps) {
   VlRecvmgr* first = vl_rtp_sw_recv_init();
   VlRecvmgr* second = vl_rtp_sw_recv_init();

@@ -258,9 +258,9 @@ TEST_F(Sender, BadArgumentsAndUnknownEncodings) {
   EXPECT_EQ(add(), nullptr);
   EXPECT_EQ(errno, EINVAL);
   EXPECT_EQ(log_.count("Cannot find suitable encoder for L8/48000/2"), 1);
-  options_.encoding = "L24/48000";
+  options_.encoding = "L24/48000/0";
   EXPECT_EQ(add(), nullptr);
-  EXPECT_EQ(log_.count("Cannot construct encoder for L24/48000"), 1);
+  EXPECT_EQ(log_.count("Cannot construct encoder for L24/48000/0"), 1);
   options_.encoding = "L24/44100/2";  // the capture device runs at 48 kHz
   errno = 0;
   EXPECT_EQ(add(), nullptr);

@@ -24,11 +24,11 @@ const char* key(vl_json_key_index index) { return vl_json_keys[index].name; }
 uint32_t vl_stream_channel_count(const char* sdp) {
   VlSdpStream stream;
   vl_sdp_stream_read(sdp, &stream);
-  // The third field of "<name>/<rate>/<channels>".
+  // The third field of "<name>/<rate>/<channels>"; without it one channel.
   std::string_view encoding(stream.encoding);
   for (int slash = 0; slash < 2; ++slash) {
     const std::size_t at = encoding.find('/');
-    if (at == std::string_view::npos) return 0;
+    if (at == std::string_view::npos) return slash == 1 ? 1 : 0;
     encoding.remove_prefix(at + 1);
   }
   if (encoding.empty() || encoding.size() > 4) return 0;

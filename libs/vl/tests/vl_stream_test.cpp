@@ -36,7 +36,7 @@ TEST(StreamChannels, CountFromTheEncodingIsBounded) {
     uint32_t count;
   } cases[] = {{"L24/48000/8", 8},  {"L16/48000/1024", 1024}, {"L24/48000/1025", 0},
                {"L24/48000/0", 0},  {"L24/48000/1000000000", 0}, {"L24/48000/x8", 0},
-               {"L24/48000/-1", 0}, {"L24/48000", 0},         {"L24/48000/", 0}};
+               {"L24/48000/-1", 0}, {"L24/48000", 1},         {"L24/48000/", 0}};
   for (const auto& c : cases) EXPECT_EQ(vl_stream_channel_count(sdp(c.encoding).c_str()), c.count) << c.encoding;
 }
 

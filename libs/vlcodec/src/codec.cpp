@@ -76,6 +76,10 @@ int vl_codec_mime_decode(uint8_t payload_type, const char* encoding, vl_rational
   const char* end = nullptr;
   const uint32_t rate = read_decimal(slash + 1, &end);
   *timescale = {rate <= INT32_MAX ? static_cast<int32_t>(rate) : 0, 1};
-  if (*end == '/') *channels = read_decimal(end + 1, &end);
+  // Without a channel count the stream has one channel (RFC 4566).
+  if (*end == '/')
+    *channels = read_decimal(end + 1, &end);
+  else if (*end == '\0')
+    *channels = 1;
   return static_cast<int>(slash - encoding);
 }

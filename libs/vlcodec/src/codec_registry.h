@@ -5,6 +5,7 @@
 #include "vlsys/vl_log.h"
 
 #include <cstring>
+#include <strings.h>
 #include <new>
 #include <string>
 #include <vector>
@@ -30,7 +31,7 @@ class CodecRegistry {
     if (!encoding) return nullptr;
     for (auto it = entries_.rbegin(); it != entries_.rend(); ++it) {
       const char* mime = it->descriptor->mime;
-      if (std::strncmp(mime, encoding, std::strlen(mime)) == 0) return it->descriptor->make;
+      if (strncasecmp(mime, encoding, std::strlen(mime)) == 0) return it->descriptor->make;
     }
     return nullptr;
   }

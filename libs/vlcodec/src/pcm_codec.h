@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <strings.h>
 #include <new>
 #include <cstdint>
 
@@ -131,7 +132,7 @@ namespace pcm {
 template <const VlDecTypeDescriptor& Descriptor>
 vl_dec_make_fn match(const char* encoding) {
   const char* mime = Descriptor.mime;
-  return encoding && std::strncmp(encoding, mime, std::strlen(mime)) == 0 ? Descriptor.make : nullptr;
+  return encoding && strncasecmp(encoding, mime, std::strlen(mime)) == 0 ? Descriptor.make : nullptr;
 }
 
 }  // namespace pcm

@@ -498,7 +498,9 @@ int vl_sdp_dst_addr(const char* sdp, char addr[vl_sdp_addr_size]) {
     return -1;
   }
   clear_field(addr, vl_sdp_addr_size);
+  // A session-level connection is the default of every media.
   const char* line = vl_sdp_find_line(sdp, 'c', 1, 1);
+  if (!line) line = vl_sdp_find_line(sdp, 'c', 0, 1);
   if (!line) {
     errno = EINVAL;
     VL_LOG(vl_log_general(), VL_LOG_ERROR, "No valid ip address found in sdp record.");
@@ -543,7 +545,7 @@ int vl_sdp_src_addr(const char* sdp, char addr[vl_sdp_addr_size]) {
     return -1;
   }
   LineScanner scan(value);
-  const bool filter_read = scan.expect("incl IN IP4 ") && !scan.word().empty();  // destination
+  const bool filter_read = scan.expect(" incl IN IP4 ") && !scan.word().empty();  // destination
   if (!filter_read || !store_address(scan.word(), addr)) {
     errno = EINVAL;
     VL_LOG(vl_log_general(), VL_LOG_ERROR, "Scanning SDP for stream source address failed: %s\n",
@@ -620,7 +622,7 @@ int vl_sdp_sync_time(const char* sdp, uint32_t* out) {
     VL_LOG(vl_log_general(), VL_LOG_WARN,
            "Scanning sdp for velanto type synchronization time failed: %s\n", ErrnoText().c_str());
   }
-  const char* mediaclk = lookup(sdp, 0, "mediaclk");
+  const char* mediaclk = lookup_media_then_session(sdp, "mediaclk");
   if (!mediaclk) {
     errno = EINVAL;
     return -1;

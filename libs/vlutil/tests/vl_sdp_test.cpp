@@ -154,10 +154,10 @@ TEST(SdpWorkedExample, WithoutVelantoAttributesFallsBackToAes67) {
   EXPECT_EQ(clock_domain(record), "IEEE1588-2008 0");
   EXPECT_EQ(capture.count("Unable to find velanto compatible clock domain field in sdp record!"), 1);
 
-  // The media-level mediaclk is not consulted: the AES67 sync time is session-level.
+  // AES67 devices write mediaclk at media level.
   uint32_t sync = 99;
-  EXPECT_EQ(vl_sdp_sync_time(sdp, &sync), -1);
-  EXPECT_EQ(sync, 99u);
+  EXPECT_EQ(vl_sdp_sync_time(sdp, &sync), 0);
+  EXPECT_EQ(sync, 0u);
 
   // One packet of 1 ms at 48 kHz is 48 frames.
   EXPECT_EQ(vl_sdp_frame_count(sdp), 48);
@@ -327,11 +327,18 @@ TEST(SdpConnection, AddressAndTtl) {
   EXPECT_EQ(dst("c=IN IP4 1239.100.200.300/32", &address), -1);
   EXPECT_EQ(capture.count("Invalid ip address in sdp record!"), 6);
 
-  // A session-level connection line does not serve the media section.
-  capture.clear();
+  // A session-level connection line is the default of the media section,
+  // which overrides it with its own.
   Addr addr;
   const Record session_only(lines({"v=0", "c=IN IP4 239.1.2.3/32", "m=audio 5004 RTP/AVP 96"}));
-  EXPECT_EQ(vl_sdp_dst_addr(session_only.c_str(), addr.field), -1);
+  EXPECT_EQ(vl_sdp_dst_addr(session_only.c_str(), addr.field), 32);
+  EXPECT_EQ(addr.text(), "239.1.2.3");
+  const Record both(lines({"v=0", "c=IN IP4 239.1.2.3/32", "m=audio 5004 RTP/AVP 96", "c=IN IP4 239.9.9.9/8"}));
+  EXPECT_EQ(vl_sdp_dst_addr(both.c_str(), addr.field), 8);
+  EXPECT_EQ(addr.text(), "239.9.9.9");
+  capture.clear();
+  const Record none(lines({"v=0", "m=audio 5004 RTP/AVP 96"}));
+  EXPECT_EQ(vl_sdp_dst_addr(none.c_str(), addr.field), -1);
   EXPECT_EQ(capture.count("No valid ip address found in sdp record."), 1);
 }
 
@@ -347,11 +354,12 @@ TEST(SdpConnection, SourceFilter) {
   std::string address;
   EXPECT_EQ(src("a=source-filter:incl IN IP4 239.1.2.3 192.168.1.10\r", &address), 0);
   EXPECT_EQ(address, "192.168.1.10");
-  EXPECT_EQ(src("a=source-filter: incl IN IP4 239.1.2.3 192.168.1.10", &address), -1);
-  EXPECT_EQ(address, "");
+  EXPECT_EQ(src("a=source-filter: incl IN IP4 239.1.2.3 192.168.1.10", &address), 0);  // the blank RFC 4570 writes
+  EXPECT_EQ(address, "192.168.1.10");
   EXPECT_EQ(src("a=source-filter:incl IN IP4 239.1.2.3\n192.168.1.10", &address), -1);
+  EXPECT_EQ(address, "");
   EXPECT_EQ(src("a=source-filter:incl IN IP4 239.1.2.3 1192.168.100.100", &address), -1);
-  EXPECT_EQ(capture.count("Scanning SDP for stream source address failed: "), 3);
+  EXPECT_EQ(capture.count("Scanning SDP for stream source address failed: "), 2);
   EXPECT_EQ(src("a=recvonly", &address), -1);
   EXPECT_EQ(capture.count("Unable to find stream source address in sdp record!"), 1);
 }
@@ -449,6 +457,9 @@ TEST(SdpClock, SyncTime) {
                  &value),
             0);
   EXPECT_EQ(value, 1234567890u);
+  // Where AES67 devices put it: at media level, before the session's.
+  EXPECT_EQ(sync(lines({"v=0", "a=mediaclk:direct=5", "m=audio 1 RTP/AVP 96", "a=mediaclk:direct=7"}), &value), 0);
+  EXPECT_EQ(value, 7u);
   EXPECT_TRUE(capture.records().empty());
 
   // An unreadable velanto value gives way to the session-level mediaclk.

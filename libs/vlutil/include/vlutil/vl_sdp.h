@@ -55,7 +55,8 @@ int vl_sdp_originator(const char* sdp, char addr[vl_sdp_addr_size]);
 // buffer to always get a terminated name. -1 without an "s=" line.
 int vl_sdp_stream_name(const char* sdp, char* name, std::size_t size);
 
-// Address of the first media-level "c=IN IP4 " line into `addr` (zeroed
+// Address of the first media-level "c=IN IP4 " line, or else of the
+// session-level one (the default of every media), into `addr` (zeroed
 // first). Returns the TTL (0 to 255; 1 when none is given), or -1.
 int vl_sdp_dst_addr(const char* sdp, char addr[vl_sdp_addr_size]);
 
@@ -81,7 +82,8 @@ int vl_sdp_rtp_payload(const char* sdp);
 int vl_sdp_clock_domain(const char* sdp, char* out, std::size_t size);
 
 // Media clock offset, an RTP timestamp value, from the media-level
-// "sync-time" or else the session-level "mediaclk:direct=". 0 or -1.
+// "sync-time" or else "mediaclk:direct=" (media level, else session level).
+// 0 or -1.
 int vl_sdp_sync_time(const char* sdp, uint32_t* out);
 
 // Frames per packet from the media-level "framecount" (when 0 or more) or

@@ -3,8 +3,9 @@
 // and against a live streamerd, both in a network lab.
 #include "vlipc/vl_ipc_clt.h"
 
-#include "vlipc/vl_ipc_lowlevel.h"
 #include "vltest/daemon.h"
+#include "vltest/device_description.h"
+#include "vltest/scripted_daemon.h"
 #include "vltest/wait.h"
 #include "vlutil/vl_event.h"
 
@@ -26,55 +27,14 @@ namespace {
 using namespace std::chrono_literals;
 using Clock = std::chrono::steady_clock;
 
-constexpr uint32_t drop_connection = 99;  // a scripted "frame" that ends the connection instead
+using vltest::event;
+using vltest::Frame;
+using vltest::Frames;
+using vltest::response;
 
-struct Frame {
-  uint32_t type;
-  std::string body;
-};
-using Script = std::function<std::vector<Frame>(json_int_t command)>;
-
-Script script;
-std::atomic<int> requests{0};
-
-void answer(vl_ipc_connection* connection, const vl_ipc_message* message) {
-  if (message->type != VL_IPC_REQUEST) return;
-  ++requests;
-  const VlJsonRef request(json_loads(message->body, 0, nullptr));
-  for (const Frame& frame : script(json_integer_value(json_object_get(request.get(), "command")))) {
-    if (frame.type == drop_connection) {
-      vl_ipc_shutdown(connection);
-      continue;
-    }
-    const vl_ipc_message out{1, frame.type, static_cast<uint32_t>(frame.body.size() + 1), frame.body.c_str()};
-    vl_ipc_send_message(connection, &out);
-  }
-}
-
-Frame response(json_int_t command, const std::string& parameter) {
-  return {VL_IPC_RESPONSE, R"({"command": )" + std::to_string(command) + R"(, "parameter": )" + parameter + "}"};
-}
-
-Frame event(int id, const std::string& data) {
-  return {VL_IPC_EVENT,
-          R"({"event_id": )" + std::to_string(id) + R"(, "event_originator": "test", "event_data": )" + data + "}"};
-}
-
-const std::string sdp = "v=0\\no=- 1 1 IN IP4 198.18.0.1\\ns=Lab\\nt=0 0\\nm=audio 5004 RTP/AVP 98\\n"
-                        "c=IN IP4 239.1.1.1/32\\na=rtpmap:98 L24/48000/2\\na=framecount:48\\n";
-const std::string sender = R"({"stream_sdp": ")" + sdp + R"(", "audio_device_name": "GeneratorRamp",
-  "stream_channelmap": [0, -1], "stream_dscp": 34, "stream_packetduration": 48})";
-
-// A device description as "init" returns it: one interface, two audio
-// devices, one session with a sender.
-const std::string description = R"({"vl_version": {"vl_version_major": 1, "vl_version_minor": 3},
-  "device_id": {"vendor_id": "V", "device": "D", "serial_number": "S", "device_type": 2, "device_variant": 0},
-  "network_interface": [{"network_interface_name": "veth0", "network_interface_mac": [2, 0, 0, 0, 0, 1],
-    "network_interface_addr": 16716486, "network_interface_mask": 16777215, "network_interface_type": 1}],
-  "ptp_status": {"ptp_domain": 0},
-  "audio_device_list": [{"audio_device_name": "GeneratorRamp"}, {"audio_device_name": "AnalyzerRamp"}],
-  "session_list": [{"session_id": {"session_addr": "239.1.1.1", "session_port": 5004},
-    "network_interface_name": "veth0", "session_sender": )" + sender + R"(, "session_receiver": {}}]})";
+const std::string sdp = vltest::lab_sdp;
+const std::string sender = vltest::lab_sender;
+const std::string description = vltest::device_description();
 
 const std::string session_id = R"({"session_addr": "239.1.1.1", "session_port": 5004})";
 
@@ -83,23 +43,18 @@ class ScriptedDaemon : public ::testing::Test {
   void SetUp() override {
     ASSERT_TRUE(lab_.ok()) << lab_.error();
     unsetenv(vl_ipc_client_address_env);
-    script = [](json_int_t command) { return std::vector<Frame>{response(command, "{}")}; };
-    requests = 0;
-    int started = -1;
-    lab_.run_in(vltest::NetLab::A, [&] { started = vl_ipc_start("127.0.0.1", 42538, answer); });
-    ASSERT_EQ(started, 0);
+    ASSERT_TRUE(daemon_.start(lab_, vltest::NetLab::A, "127.0.0.1"));
     lab_.run_in(vltest::NetLab::A, [&] { client_ = vl_ipc_client_connect(); });
     ASSERT_NE(client_, nullptr);
   }
   void TearDown() override {
     vl_ipc_client_close();
-    vl_ipc_stop();
     vl_ipc_client_set_timeout(vl_ipc_client_default_timeout_ms);
   }
   // Answers "init" with the description, everything else as `other` says.
-  void answer_with(std::function<std::vector<Frame>(json_int_t)> other) {
-    script = [other](json_int_t command) {
-      return command == 1 ? std::vector<Frame>{response(1, description)} : other(command);
+  void answer_with(std::function<Frames(json_int_t)> other) {
+    daemon_.script = [other](json_int_t command) {
+      return command == 1 ? Frames{response(1, description)} : other(command);
     };
   }
   VlSession* mirrored_session() {
@@ -108,6 +63,7 @@ class ScriptedDaemon : public ::testing::Test {
   }
 
   vltest::NetLab lab_;
+  vltest::ScriptedDaemon daemon_;
   VlIpcClient* client_ = nullptr;
 };
 
@@ -117,7 +73,7 @@ TEST_F(ScriptedDaemon, ConnectingTwiceReturnsTheSameRecord) {
   lab_.run_in(vltest::NetLab::A, [&] { again = vl_ipc_client_connect(); });
   EXPECT_EQ(again, client_);
   EXPECT_EQ(vl_ipc_client_send(2, nullptr), 0);
-  EXPECT_EQ(requests.load(), 1);
+  EXPECT_EQ(daemon_.requests.load(), 1);
 }
 
 // Whatever the command, an error array is a failure, and its errors come
@@ -125,7 +81,7 @@ TEST_F(ScriptedDaemon, ConnectingTwiceReturnsTheSameRecord) {
 TEST_F(ScriptedDaemon, AnErrorArrayFailsEveryCommand) {
   const std::string errors = R"([{"line": 1, "file": "f", "type": 19, "text": "Requested audio device not found."}])";
   for (json_int_t command : {6, 15, 16}) {
-    script = [&](json_int_t) { return std::vector<Frame>{response(command, errors)}; };
+    daemon_.script = [&](json_int_t) { return Frames{response(command, errors)}; };
     VlJsonRef answer;
     EXPECT_EQ(vl_ipc_client_call(static_cast<uint32_t>(command), nullptr, &answer), -1) << command;
     EXPECT_EQ(errno, EIO);
@@ -135,7 +91,7 @@ TEST_F(ScriptedDaemon, AnErrorArrayFailsEveryCommand) {
 }
 
 TEST_F(ScriptedDaemon, RepeatedInitResponsesReplaceTheMirror) {
-  answer_with([](json_int_t command) { return std::vector<Frame>{response(command, "{}")}; });
+  answer_with([](json_int_t command) { return Frames{response(command, "{}")}; });
   for (int i = 0; i < 3; ++i) ASSERT_EQ(vl_ipc_client_send(1, nullptr), 0);
   ASSERT_NE(mirrored_session(), nullptr);
   EXPECT_NE(vl_session_get_sender(mirrored_session()), nullptr);
@@ -149,7 +105,7 @@ TEST_F(ScriptedDaemon, StreamAnswersOfTheOtherTypeAreRefused) {
     "stream_channelmap": [0, -1], "stream_end2enddelay": 480})";
   json_int_t type = 1;
   answer_with([&](json_int_t command) {
-    return std::vector<Frame>{response(command, R"({"session_id": )" + session_id + R"(, "stream_type": )" +
+    return Frames{response(command, R"({"session_id": )" + session_id + R"(, "stream_type": )" +
                                                     std::to_string(type) + R"(, "stream": )" + receiver + "}")};
   });
   ASSERT_EQ(vl_ipc_client_send(1, nullptr), 0);
@@ -170,17 +126,17 @@ TEST_F(ScriptedDaemon, MirrorFollowsSessionStreamAndAudioAnswers) {
   answer_with([](json_int_t command) {
     switch (command) {
       case 6:
-        return std::vector<Frame>{response(6, R"({"session_id": {"session_addr": "239.1.1.2", "session_port": 5006},
+        return Frames{response(6, R"({"session_id": {"session_addr": "239.1.1.2", "session_port": 5006},
           "network_interface_name": "veth0", "session_sender": {}, "session_receiver": {}})")};
-      case 11: return std::vector<Frame>{response(11, R"({"session_id": )" + session_id + R"(, "stream_type": 1})")};
+      case 11: return Frames{response(11, R"({"session_id": )" + session_id + R"(, "stream_type": 1})")};
       case 13:
-        return std::vector<Frame>{response(13, R"({"session_id": )" + session_id + R"(, "stream_type": 1,
+        return Frames{response(13, R"({"session_id": )" + session_id + R"(, "stream_type": 1,
           "stream_channelmap": [-1, 0], "audio_device_name": "GeneratorRamp"})")};
       case 14:
-        return std::vector<Frame>{response(14, R"({"audio_device_name": "AnalyzerRamp", "audio_config": {"a": 1}})")};
-      case 17: return std::vector<Frame>{response(17, R"({"audio_device_name": "AnalyzerRamp"})")};
-      case 21: return std::vector<Frame>{response(21, R"({"ptp_status": {"ptp_domain": 7}})")};
-      default: return std::vector<Frame>{response(command, "{}")};
+        return Frames{response(14, R"({"audio_device_name": "AnalyzerRamp", "audio_config": {"a": 1}})")};
+      case 17: return Frames{response(17, R"({"audio_device_name": "AnalyzerRamp"})")};
+      case 21: return Frames{response(21, R"({"ptp_status": {"ptp_domain": 7}})")};
+      default: return Frames{response(command, "{}")};
     }
   });
   ASSERT_EQ(vl_ipc_client_send(1, nullptr), 0);
@@ -207,7 +163,7 @@ TEST_F(ScriptedDaemon, MirrorFollowsSessionStreamAndAudioAnswers) {
 
 // An answer with a command number outside the table still ends the wait.
 TEST_F(ScriptedDaemon, AnUnknownCommandNumberWakesTheSenderWithAFailure) {
-  script = [](json_int_t) { return std::vector<Frame>{response(30, "{}")}; };
+  daemon_.script = [](json_int_t) { return Frames{response(30, "{}")}; };
   const auto start = Clock::now();
   EXPECT_EQ(vl_ipc_client_send(2, nullptr), -1);
   EXPECT_EQ(errno, EIO);
@@ -225,8 +181,8 @@ TEST_F(ScriptedDaemon, EventsAreRepublishedAsIdPlus200) {
     std::free(data);
   };
   for (int32_t id : {200, 205, 450}) ASSERT_EQ(vl_event_hdl_register(id, "client", record, false), 0);
-  script = [](json_int_t command) {
-    return std::vector<Frame>{event(0, "0"), event(250, "250"), event(5, R"({"level": 3})"), response(command, "{}")};
+  daemon_.script = [](json_int_t command) {
+    return Frames{event(0, "0"), event(250, "250"), event(5, R"({"level": 3})"), response(command, "{}")};
   };
   ASSERT_EQ(vl_ipc_client_send(22, nullptr), 0);
   ASSERT_TRUE(vltest::wait_until(
@@ -241,7 +197,7 @@ TEST_F(ScriptedDaemon, EventsAreRepublishedAsIdPlus200) {
 }
 
 TEST_F(ScriptedDaemon, ARequestWithoutAnswerEndsAtTheTimeLimitAndClosesTheConnection) {
-  script = [](json_int_t) { return std::vector<Frame>{}; };
+  daemon_.script = [](json_int_t) { return Frames{}; };
   vl_ipc_client_set_timeout(300);
   const auto start = Clock::now();
   EXPECT_EQ(vl_ipc_client_send(2, nullptr), -1);
@@ -253,7 +209,7 @@ TEST_F(ScriptedDaemon, ARequestWithoutAnswerEndsAtTheTimeLimitAndClosesTheConnec
 }
 
 TEST_F(ScriptedDaemon, ALostConnectionReleasesTheWaitingRequest) {
-  script = [](json_int_t) { return std::vector<Frame>{{drop_connection, ""}}; };
+  daemon_.script = [](json_int_t) { return Frames{{vltest::drop_connection, ""}}; };
   const auto start = Clock::now();
   EXPECT_EQ(vl_ipc_client_send(2, nullptr), -1);
   EXPECT_EQ(errno, ENOTCONN);
@@ -334,7 +290,6 @@ TEST_F(LiveDaemon, TheDaemonsErrorsFailTheRequest) {
 // A daemon that stops answering is given up at the time limit; one that
 // dies ends the connection.
 TEST_F(LiveDaemon, AStoppedDaemonTimesOutAndADeadOneEndsTheConnection) {
-  ASSERT_EQ(send(1, "null"), 0);
   vl_ipc_client_set_timeout(500);
   daemon_->process().signal(SIGSTOP);
   const auto start = Clock::now();

@@ -161,6 +161,22 @@ TEST_F(ScriptedDaemon, MirrorFollowsSessionStreamAndAudioAnswers) {
   EXPECT_EQ(mirror->ptp_status.domain, 7);
 }
 
+// A session the mirror holds, described again, takes the new description's
+// streams; the old ones are released (the sanitizer run checks that).
+TEST_F(ScriptedDaemon, ASessionDescribedAgainTakesItsNewStreams) {
+  const std::string receiver = R"({"stream_sdp": ")" + sdp + R"(", "audio_device_name": "AnalyzerRamp",
+    "stream_channelmap": [0, -1], "stream_end2enddelay": 480})";
+  answer_with([&](json_int_t command) {
+    return Frames{response(command, R"({"session_id": )" + session_id + R"(, "network_interface_name": "veth0",
+      "session_sender": {}, "session_receiver": )" + receiver + "}")};
+  });
+  ASSERT_EQ(vl_ipc_client_send(1, nullptr), 0);
+  ASSERT_EQ(vl_ipc_client_send(6, nullptr), 0);
+  EXPECT_EQ(vl_session_get_sender(mirrored_session()), nullptr);
+  ASSERT_NE(vl_session_get_receiver(mirrored_session()), nullptr);
+  EXPECT_EQ(vl_stream_receiver_delay(vl_session_get_receiver(mirrored_session())), 480);
+}
+
 // An answer with a command number outside the table still ends the wait.
 TEST_F(ScriptedDaemon, AnUnknownCommandNumberWakesTheSenderWithAFailure) {
   daemon_.script = [](json_int_t) { return Frames{response(30, "{}")}; };

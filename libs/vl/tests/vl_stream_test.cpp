@@ -73,6 +73,9 @@ TEST(StreamObjects, EncodingsRoundTrip) {
   EXPECT_EQ(vl_stream_sender_packet_duration(sender.get()), 48u);
   VlJsonRef sender_again(vl_stream_sender_encode(sender.get()));
   EXPECT_EQ(dumped(sender_again.get()), dumped(sender_json.get()));
+  const int32_t entries[2] = {0, 1};
+  VlChannelMapPtr map(vl_channel_map_ctor(entries, 2));
+  EXPECT_EQ(vl_stream_set_channel_map(sender.get(), map.get(), nullptr), -1);  // decoded: detached
 
   VlJsonRef receiver_json(json_pack("{s:s, s:s, s:[i,i], s:i}", "stream_sdp", text.c_str(), "audio_device_name",
                                     "AnalyzerRamp", "stream_channelmap", 0, 1, "stream_end2enddelay", 480));

@@ -5,6 +5,7 @@
 #include "vlsys/vl_log_ratelimit.h"
 #include "vlsys/vl_thread.h"
 #include "vltest/log_capture.h"
+#include "vltest/wait.h"
 
 #include <gtest/gtest.h>
 
@@ -298,7 +299,9 @@ class Sendlog : public ::testing::Test {
     address.sin_family = AF_INET;
     address.sin_port = htons(514);
     address.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    ASSERT_EQ(bind(receiver_, reinterpret_cast<sockaddr*>(&address), sizeof address), 0) << std::strerror(errno);
+    // Other tests (and other test runs) take the port for a moment too.
+    const auto bound = [&] { return bind(receiver_, reinterpret_cast<sockaddr*>(&address), sizeof address) == 0; };
+    ASSERT_TRUE(vltest::wait_until(bound, std::chrono::seconds(10))) << std::strerror(errno);
     timeval timeout{0, 300000};
     setsockopt(receiver_, SOL_SOCKET, SO_RCVTIMEO, &timeout, sizeof timeout);
 

@@ -37,7 +37,12 @@ inline Frame event(int id, const std::string& data) {
 
 class ScriptedDaemon {
  public:
-  ScriptedDaemon() { instance() = this; }
+  // log4c makes categories without a lock: those the server thread uses
+  // exist before it starts, so that it only looks them up.
+  ScriptedDaemon() {
+    for (const char* name : {"velanto.ipc.srv", "velanto.ipc.clt", "velanto.vl_error"}) log4c_category_get(name);
+    instance() = this;
+  }
   ~ScriptedDaemon() {
     vl_ipc_stop();
     instance() = nullptr;

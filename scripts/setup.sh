@@ -11,6 +11,8 @@ packages=(
   # librtaudio-dev depends on.
   librtaudio-dev libjack-jackd2-dev jackd2
   libgtest-dev libgmock-dev libbenchmark-dev
+  # streamerctl's command line.
+  libcli11-dev
   iproute2 procps
   # ptp4l and pmc: the PTP reference backed by ptp4l, and its tests.
   linuxptp

@@ -24,7 +24,7 @@ run_tests build-asan -L 'unit|system'
 unset ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS
 
 # The threaded parts once more under ThreadSanitizer.
-threaded='^(CodecMap|Events|Timer|PtpPoll|AutoResetEvent|Mutex|Condition|Receiver|Sender|GeneratorOnPosixPtp|RtpLab|IpcFraming|IpcServer|IpcServerLab|EventPush|AudioInUse|StreamLab|Ptp4lClient|LinuxPtp|LinuxPtpRtp|Faults/LinuxPtpBadAnswers|SapLab|SapWithFfmpeg|RtcpSessionLab)\.'
+threaded="^($(grep -v '^#' "$root/tests/tsan_suites.txt" | paste -sd'|'))\\."
 cmake -S "$root" -B "$root/build-tsan" -DVL_WERROR=ON -DCMAKE_BUILD_TYPE=Debug -DVL_TSAN=ON -DVL_BENCH=OFF >/dev/null
 cmake --build "$root/build-tsan" -j "$jobs" --target vlsys_tests vlutil_tests vl_tests vlcodec_tests rtp_sw_tests rtp_sw_systests \
   generator_analyzer_tests vlipc_tests vlipc_systests vl_systests rtcp_systests linuxptp_tests sap_systests

@@ -287,12 +287,10 @@ int vl_device_decode_session(VlDevice* device, const json_t* json) {
   const char* name = json_string_value(json_object_get(json, "network_interface_name"));
   VlSession* session = vl_device_add_session(device, name, id.address, id.port);
   if (!session) return -1;
-  std::unique_ptr<VlStreamSender, VlStreamDeleter> sender(vl_stream_sender_decode(json_object_get(json, "session_sender")));
-  std::unique_ptr<VlStreamReceiver, VlStreamDeleter> receiver(
-      vl_stream_receiver_decode(json_object_get(json, "session_receiver")));
-  VlLock lock(session->stream_lock);
-  if (sender && !session->sender) session->sender = sender.release();
-  if (receiver && !session->receivers) session->receivers = receiver.release();
+  // The description is the daemon's state now: it replaces the streams a
+  // session the copy already holds had.
+  vl_session_replace_sender(session, vl_stream_sender_decode(json_object_get(json, "session_sender")));
+  vl_session_replace_receiver(session, vl_stream_receiver_decode(json_object_get(json, "session_receiver")));
   return 0;
 }
 

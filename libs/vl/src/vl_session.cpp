@@ -264,6 +264,29 @@ VlStreamReceiver* vl_session_del_recv(VlSession* session, VlStreamReceiver* rece
   return receiver;
 }
 
+void vl_session_replace_sender(VlSession* session, VlStreamSender* stream) {
+  if (!session) return vl_object_delete(stream);
+  VlStreamSender* old = nullptr;
+  {
+    VlLock lock(session->stream_lock);
+    old = std::exchange(session->sender, stream);
+  }
+  vl_object_delete(old);
+}
+
+void vl_session_replace_receiver(VlSession* session, VlStreamReceiver* stream) {
+  if (!session) return vl_object_delete(stream);
+  VlStreamReceiver* old = nullptr;
+  {
+    VlLock lock(session->stream_lock);
+    old = std::exchange(session->receivers, vl_stream_receiver_push(nullptr, stream));
+  }
+  while (VlStreamReceiver* receiver = old) {
+    old = vl_stream_receiver_pop(old, receiver);
+    vl_object_delete(receiver);
+  }
+}
+
 int vl_session_load(VlDevice* device, const json_t* array) {
   if (!json_is_array(array)) {
     errno = EINVAL;

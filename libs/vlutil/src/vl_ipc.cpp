@@ -4,6 +4,7 @@
 #include "vlsys/vl_sched.h"
 
 #include <sys/socket.h>
+#include <sys/time.h>
 #include <sys/uio.h>
 
 #include <cerrno>
@@ -113,6 +114,20 @@ int send_frame(vl_ipc_connection* connection, const vl_ipc_message* message) {
   return 0;
 }
 
+// connect() gives up after the socket's send time-out; it reports that as
+// EINPROGRESS. The time-out is cleared again for the frames that follow.
+int connect_within(vl_socket* sock, uint32_t timeout_ms) {
+  timeval limit{static_cast<time_t>(timeout_ms / 1000), static_cast<suseconds_t>(timeout_ms % 1000 * 1000)};
+  const int fd = vl_socket_handle(sock);
+  if (timeout_ms > 0) setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+  const int result = vl_socket_connect(sock);
+  const int saved = errno == EINPROGRESS ? ETIMEDOUT : errno;
+  limit = {};
+  if (timeout_ms > 0) setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &limit, sizeof limit);
+  errno = saved;
+  return result;
+}
+
 }  // namespace
 
 bool vl_ipc_parse_numbers(const char* text, std::size_t length, uint32_t* values, std::size_t count) {
@@ -199,7 +214,8 @@ int vl_ipc_send_if_connected(vl_ipc_connection* connection, const vl_ipc_message
   return send_frame(connection, message);
 }
 
-vl_ipc_connection* vl_ipc_connect(const char* address_text, uint16_t port, vl_ipc_callback callback) {
+vl_ipc_connection* vl_ipc_connect(const char* address_text, uint16_t port, vl_ipc_callback callback,
+                                  vl_ipc_end_callback on_end, uint32_t connect_timeout_ms) {
   std::unique_ptr<vl_ipc_connection> connection(new (std::nothrow) vl_ipc_connection);
   if (!connection) {
     errno = ENOMEM;
@@ -207,15 +223,16 @@ vl_ipc_connection* vl_ipc_connect(const char* address_text, uint16_t port, vl_ip
   }
   connection->category = log4c_category_get("velanto.ipc.clt");
   connection->callback = callback;
+  connection->on_end = on_end;
   vl_socket* sock = vl_socket_ctor(nullptr, address_text, port, SOCK_STREAM);
   if (!sock) return nullptr;
-  if (vl_socket_connect(sock) != 0) {
+  if (connect_within(sock, connect_timeout_ms) != 0) {
+    const int reason = errno;
     vl_socket_errlog("'vl_socket_connect(client->socket)'");
     VL_LOG(connection->category, VL_LOG_ERROR, "Failed to establish connection to IPC service %s:%hu",
            address_text, port);
-    const int saved = errno;
     delete vl_socket_dtor(sock);
-    errno = saved;
+    errno = reason;
     return nullptr;
   }
   connection->socket = sock;
@@ -236,12 +253,14 @@ void* ipc_msg_handler(void* argument) {
   if (!connection->error) {
     VL_LOG(connection->category, VL_LOG_FATAL, "Could not create vl_error object!");
     drop_socket(connection);
+    if (connection->on_end) connection->on_end(connection);
     return nullptr;
   }
   vl_error_install(connection->error);
   while (connection->socket && vl_ipc_msg_handler(connection) >= 0) {
   }
   vl_ipc_cleanup(connection);
+  if (connection->on_end) connection->on_end(connection);
   return nullptr;
 }
 

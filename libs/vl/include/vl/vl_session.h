@@ -129,6 +129,12 @@ int vl_session_add_recv(VlSession* session, VlStreamReceiver* receiver);
 VlStreamSender* vl_session_del_send(VlSession* session);
 VlStreamReceiver* vl_session_del_recv(VlSession* session, VlStreamReceiver* receiver);
 
+// Client side (a mirror's sessions have no RTCP and their streams no
+// managers): `stream` (null: none) takes the slot, and whatever the slot
+// held is destroyed.
+void vl_session_replace_sender(VlSession* session, VlStreamSender* stream);
+void vl_session_replace_receiver(VlSession* session, VlStreamReceiver* stream);
+
 // Re-creates the sessions and their streams of a saved "session_list";
 // elements that cannot be restored are kept for the next save. -1 (errno
 // EINVAL) when `array` is not an array, else 0.

@@ -48,6 +48,9 @@ struct vl_ipc_message {
 struct vl_ipc_connection;
 // Called for every complete, well-formed frame; the result is not used.
 using vl_ipc_callback = void (*)(vl_ipc_connection* connection, const vl_ipc_message* message);
+// Client side: called by the reader thread as its last act, after the
+// connection's socket is gone; the record stays valid until vl_ipc_close.
+using vl_ipc_end_callback = void (*)(vl_ipc_connection* connection);
 
 struct vl_ipc_connection {
   vl_socket* socket = nullptr;  // none once closed; changed only under both locks
@@ -55,6 +58,7 @@ struct vl_ipc_connection {
   log4c_category_t* category = nullptr;
   vl_thread reader{};  // client side only
   vl_ipc_callback callback = nullptr;
+  vl_ipc_end_callback on_end = nullptr;  // client side only
   vl_mutex write_lock = {PTHREAD_MUTEX_INITIALIZER};
   vl_mutex socket_lock = {PTHREAD_MUTEX_INITIALIZER};
   // Set by whoever ends the connection on purpose: the read failure that
@@ -73,9 +77,12 @@ int vl_ipc_send_message(vl_ipc_connection* connection, const vl_ipc_message* mes
 // socket drops the message silently and the result is 1.
 int vl_ipc_send_if_connected(vl_ipc_connection* connection, const vl_ipc_message* message);
 
-// Client side: connects to address:port and starts the reader thread. A new
-// record (free it with vl_ipc_close), or null.
-vl_ipc_connection* vl_ipc_connect(const char* address_text, uint16_t port, vl_ipc_callback callback);
+// Client side: connects to address:port and starts the reader thread, which
+// calls `on_end` (when given) once the connection has ended. A connection
+// not made within `connect_timeout_ms` (0: the system's limit) fails with
+// ETIMEDOUT. A new record (free it with vl_ipc_close), or null with errno.
+vl_ipc_connection* vl_ipc_connect(const char* address_text, uint16_t port, vl_ipc_callback callback,
+                                  vl_ipc_end_callback on_end = nullptr, uint32_t connect_timeout_ms = 0);
 // Client side: ends the connection, joins the reader thread, frees the record.
 void vl_ipc_close(vl_ipc_connection* connection);
 // Body of the client's reader thread.

@@ -33,6 +33,7 @@ VlAnalyzerRamp::~VlAnalyzerRamp() {
   const uint32_t found = mismatches();
   if (found == 0) return;
   std::printf("vl_analyzer_ramp_dtor found %u mismatches\n", found);
+  std::fflush(stdout);  // a daemon's stdout is often a pipe: show the result now, not at exit
   VL_LOG(category_, VL_LOG_INFO, "vl_analyzer_ramp result on destruction: last_good_ts=%u mismatch=%u offset=%u",
          last_good_timestamp(), found, static_cast<unsigned>(offset()));
 }

@@ -1,7 +1,8 @@
 // The control port as any client that reaches it: the input is the byte
 // stream one client sends on one connection. The real server (frame reader,
 // dispatcher, every registered command handler) serves it on 127.0.0.1 in
-// the process's private network namespace, with the lab device behind it.
+// the process's private network namespace, with the lab device behind it
+// (its ramp generator and analyzer reserved).
 // Every frame that comes back must be a well-formed response or event.
 #include "fuzz_support.h"
 
@@ -100,6 +101,18 @@ std::size_t check_frame(const std::string& stream, std::size_t pos) {
   return colon + 1 + length;
 }
 
+// The state a client usually finds: the ramp generator and analyzer
+// reserved, so that stream requests reach the engine without a reservation
+// first (the reservation commands may still release and take them).
+void reserve_ramps() {
+  VlDevice* device = fuzz::lab_device();
+  const VlJsonRef configuration(json_pack("{s:i}", "audioBlockSize", 1024));
+  VlLock lock(device->control_lock);
+  for (const char* name : {"GeneratorRamp", "AnalyzerRamp"})
+    fuzz::require(vl_audio_device_lock(vl_device_audio_find(device, name), configuration.get()) != nullptr,
+                  "a ramp device could not be reserved");
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
@@ -109,6 +122,7 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
   vlipc_register_handlers();
   fuzz::require(vl_ipc_server_start(device, &device->control_lock, address, 0) == 0, "the server did not start");
   port = vl_ipc_bound_port();
+  reserve_ramps();
   return 0;
 }
 
@@ -116,5 +130,6 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
   const std::string responses = converse(data, size);
   for (std::size_t pos = 0; pos < responses.size();) pos = check_frame(responses, pos);
   fuzz::reset_lab_device();
+  reserve_ramps();
   return 0;
 }

@@ -32,7 +32,7 @@ run_target() {
   local target=$1 name=${1%_fuzz}
   local corpus=$build/corpus/$name findings=$build/findings/$name log=$build/findings/$name.log
   mkdir -p "$corpus" "$findings"
-  local options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=8192
+  local options=(-max_total_time="$seconds" -timeout=10 -rss_limit_mb=2048 -max_len=12288
                  -print_final_stats=1 -artifact_prefix="$findings/")
   [ -f "$root/fuzz/dict/$name.dict" ] && options+=(-dict="$root/fuzz/dict/$name.dict")
   if "$build/fuzz/$target" "${options[@]}" "$corpus" "$root/fuzz/corpus/$name" >"$log" 2>&1; then

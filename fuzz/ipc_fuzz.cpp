@@ -3,7 +3,8 @@
 // dispatcher, every registered command handler) serves it on 127.0.0.1 in
 // the process's private network namespace, with the lab device behind it
 // (its ramp generator and analyzer reserved).
-// Every frame that comes back must be a well-formed response or event.
+// Every request must be answered exactly once, and every frame that comes
+// back must be a well-formed response or event.
 #include "fuzz_support.h"
 
 #include "vlipc/vl_ipc_lowlevel.h"
@@ -19,8 +20,10 @@
 #include <unistd.h>
 
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <string>
+#include <utility>
 
 namespace {
 
@@ -34,7 +37,10 @@ int connect_client() {
   server.sin_family = AF_INET;
   server.sin_port = htons(port);
   inet_pton(AF_INET, address, &server.sin_addr);
-  fuzz::require(connect(fd, reinterpret_cast<sockaddr*>(&server), sizeof server) == 0, "cannot connect");
+  if (connect(fd, reinterpret_cast<sockaddr*>(&server), sizeof server) != 0) {
+    std::perror("fuzz: connect");
+    fuzz::require(false, "cannot connect");
+  }
   return fd;
 }
 
@@ -76,8 +82,31 @@ std::string converse(const uint8_t* data, std::size_t size) {
   return received;
 }
 
+// The requests in the input that must be answered: every whole frame of
+// version 1 and type 0 whose body ends in its NUL, read as the server reads
+// frames (a header ends at its colon or after 32 bytes; a bad header or an
+// empty body is skipped; a body too long or cut short ends the connection).
+std::size_t requests_in(const uint8_t* data, std::size_t size) {
+  std::size_t requests = 0;
+  std::size_t pos = 0;
+  while (pos < size) {
+    const std::size_t start = pos;
+    while (pos < size && pos - start < vl_ipc_header_size && data[pos++] != ':') {
+    }
+    const bool colon = data[pos - 1] == ':';
+    if (!colon && pos - start < vl_ipc_header_size) break;  // the peer closed within a header
+    uint32_t fields[3] = {};
+    const auto* header = reinterpret_cast<const char*>(data + start);
+    if (!vl_ipc_parse_numbers(header, pos - start - (colon ? 1 : 0), fields, 3) || fields[2] == 0) continue;
+    if (fields[2] > vl_ipc_max_length || size - pos < fields[2]) break;
+    pos += fields[2];
+    if (data[pos - 1] == '\0' && fields[0] == vl_ipc_version && fields[1] == VL_IPC_REQUEST) ++requests;
+  }
+  return requests;
+}
+
 // Checks one frame from `pos`; returns where the next begins.
-std::size_t check_frame(const std::string& stream, std::size_t pos) {
+std::size_t check_frame(const std::string& stream, std::size_t pos, std::size_t* responses) {
   const std::size_t colon = stream.find(':', pos);
   fuzz::require(colon != std::string::npos && colon - pos < vl_ipc_header_size, "frame header without colon");
   uint32_t fields[3] = {};
@@ -92,6 +121,7 @@ std::size_t check_frame(const std::string& stream, std::size_t pos) {
   const VlJsonRef json(json_loads(body.c_str(), 0, &error));
   fuzz::require(json_is_object(json.get()), "frame body not a JSON object");
   if (fields[1] == VL_IPC_RESPONSE) {
+    ++*responses;
     const json_t* command = json_object_get(json.get(), "command");
     fuzz::require(json_is_integer(command) && json_integer_value(command) >= 0 &&
                       json_integer_value(command) < VL_IPC_CMD_COUNT,
@@ -113,11 +143,23 @@ void reserve_ramps() {
                   "a ramp device could not be reserved");
 }
 
+// Every input ends its connection first, so its port waits a minute in
+// TIME_WAIT: at hundreds of inputs a second the namespace needs all ports
+// and their reuse.
+void widen_client_ports() {
+  for (const auto& [path, value] : {std::pair{"/proc/sys/net/ipv4/ip_local_port_range", "1024 65535"},
+                                    std::pair{"/proc/sys/net/ipv4/tcp_tw_reuse", "1"}}) {
+    std::FILE* file = std::fopen(path, "w");
+    fuzz::require(file && std::fputs(value, file) >= 0 && std::fclose(file) == 0, "cannot widen the client ports");
+  }
+}
+
 }  // namespace
 
 extern "C" int LLVMFuzzerInitialize(int*, char***) {
   fuzz::quiet_logging();
   fuzz::enter_private_network();
+  widen_client_ports();
   VlDevice* device = fuzz::lab_device();
   vlipc_register_handlers();
   fuzz::require(vl_ipc_server_start(device, &device->control_lock, address, 0) == 0, "the server did not start");
@@ -127,8 +169,10 @@ extern "C" int LLVMFuzzerInitialize(int*, char***) {
 }
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, std::size_t size) {
-  const std::string responses = converse(data, size);
-  for (std::size_t pos = 0; pos < responses.size();) pos = check_frame(responses, pos);
+  const std::string received = converse(data, size);
+  std::size_t responses = 0;
+  for (std::size_t pos = 0; pos < received.size();) pos = check_frame(received, pos, &responses);
+  fuzz::require(responses == requests_in(data, size), "not every request was answered exactly once");
   fuzz::reset_lab_device();
   reserve_ramps();
   return 0;

@@ -1,6 +1,19 @@
 if(VL_SANITIZE AND VL_TSAN)
   message(FATAL_ERROR "VL_SANITIZE and VL_TSAN exclude each other")
 endif()
+if(VL_FUZZ)
+  if(VL_SANITIZE OR VL_TSAN)
+    message(FATAL_ERROR "VL_FUZZ brings its own sanitizers: leave VL_SANITIZE and VL_TSAN off")
+  endif()
+  if(NOT CMAKE_CXX_COMPILER_ID STREQUAL "Clang")
+    message(FATAL_ERROR "VL_FUZZ needs clang (libFuzzer): configure with CC=clang CXX=clang++")
+  endif()
+  # Every library is instrumented for coverage; only the targets link the
+  # fuzzer's main (fuzz/CMakeLists.txt).
+  add_compile_options(-fsanitize=fuzzer-no-link,address,undefined -fno-omit-frame-pointer
+                      -fno-sanitize-recover=undefined)
+  add_link_options(-fsanitize=address,undefined)
+endif()
 if(VL_SANITIZE)
   add_compile_options(-fsanitize=address,undefined -fno-omit-frame-pointer
                       -fno-sanitize-recover=undefined)

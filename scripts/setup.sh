@@ -18,6 +18,8 @@ packages=(
   linuxptp
   # The independent SAP and RTP peer of the SAP tests.
   ffmpeg
+  # The fuzz targets: clang with its libFuzzer and sanitizer runtimes.
+  clang-14 libclang-rt-14-dev
 )
 
 # As root apt-get runs directly; otherwise through sudo, which must pass the

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the release and the sanitizer configuration and runs every test in
 # the first and all but the slow ones in the second, then the threaded tests
-# under ThreadSanitizer. Needs root: the
+# under ThreadSanitizer, then every fuzz target for 30 s. Needs root: the
 # system tests create network namespaces and start daemons.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -31,4 +31,7 @@ cmake --build "$root/build-tsan" -j "$jobs" --target vlsys_tests vlutil_tests vl
 # jansson is not instrumented: its reference counting looks racy from outside.
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$root/tests/tsan.supp
 run_tests build-tsan -L "unit|system" -R "$threaded"
-echo "All tests passed in the release, sanitizer and thread-sanitizer configurations."
+unset TSAN_OPTIONS
+
+"$root/scripts/fuzz.sh" 30
+echo "All tests passed in the release, sanitizer and thread-sanitizer configurations, and no fuzz target found anything."

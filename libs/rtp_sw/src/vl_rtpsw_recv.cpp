@@ -191,16 +191,21 @@ void handle_packet(RecvEntry* e, const uint8_t* b, size_t n) {
                  static_cast<int32_t>(header.payload_length));
 }
 
-// MSG_TRUNC gives a datagram's real length: one larger than the buffer is
-// refused rather than decoded cut short.
+// A datagram larger than the receive buffer is refused rather than decoded
+// cut short.
+void take_datagram(RecvEntry* e, const uint8_t* b, size_t n) {
+  if (n > sizeof e->buffer)
+    log_parse_error(e, vl_rtp_error_size);
+  else
+    handle_packet(e, b, n);
+}
+
+// MSG_TRUNC gives a datagram's real length.
 void receive_from(RecvEntry* e) {
   for (int i = 0; i < datagrams_per_turn && !e->inactive; ++i) {
     const ssize_t n = vl_socket_recv(&e->socket, e->buffer, sizeof e->buffer, MSG_DONTWAIT | MSG_TRUNC);
     if (n <= 0) return;
-    if (static_cast<size_t>(n) > sizeof e->buffer)
-      log_parse_error(e, vl_rtp_error_size);
-    else
-      handle_packet(e, e->buffer, static_cast<size_t>(n));
+    take_datagram(e, e->buffer, static_cast<size_t>(n));
   }
 }
 
@@ -493,6 +498,10 @@ VlRecvmgr* vl_recvmgr_sw_ctor() {
   }
   VL_LOG(category, VL_LOG_INFO, "VlRecvmgrSw successfully constructed");
   return manager;
+}
+
+void vl_rtpsw_recv_datagram(VlStreamHandle stream, const uint8_t* datagram, std::size_t length) {
+  take_datagram(static_cast<RecvEntry*>(stream), datagram, length);
 }
 
 VlRecvmgr* vl_rtp_sw_recv_init() {

@@ -51,11 +51,27 @@ json_t* saved_sessions(VlDevice* device) {
   return sessions.release();
 }
 
+// The saved audio devices a load could not restore, unless their device has
+// been reserved since: its own entry then says it all, and a stale one
+// behind it would replace its channel names at the next load.
+json_t* saved_audio_devices(VlDevice* device) {
+  VlJsonRef kept(json_array());
+  std::size_t index = 0;
+  json_t* saved = nullptr;
+  json_array_foreach(device->kept_audio_devices.get(), index, saved) {
+    const VlAudioDevice* live =
+        vl_device_audio_find(device, json_string_value(json_object_get(saved, "audio_device_name")));
+    if (!live || !live->driver) json_array_append(kept.get(), saved);
+  }
+  return kept.release();
+}
+
 json_t* configuration_of(VlDevice* device) {
   VlJsonRef json(vl_device_encode(device));
   if (!json) return nullptr;
   json_object_del(json.get(), "ptp_status");
-  json_array_extend(json_object_get(json.get(), "audio_device_list"), device->kept_audio_devices.get());
+  const VlJsonRef kept_audio(saved_audio_devices(device));
+  json_array_extend(json_object_get(json.get(), "audio_device_list"), kept_audio.get());
   json_object_set_new(json.get(), "session_list", saved_sessions(device));
   json_object_set_new(json.get(), "logging", vl_log_get_category_list());
   json_object_set_new(json.get(), "additional", json_copy(device->additional.get()));

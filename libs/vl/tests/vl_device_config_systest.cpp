@@ -240,4 +240,32 @@ TEST_F(ConfigLab, WhatCannotBeRestoredIsSkippedOrKept) {
   EXPECT_NE(text.find(R"("audio_device_name":"UsbCard","stream_channelmap")"), std::string::npos) << text;
 }
 
+// A saved audio device that could not be restored is written again only
+// while its device stays idle: once reserved, its own entry alone is saved,
+// and the next load gives it back its own channel names.
+TEST_F(ConfigLab, AKeptAudioDeviceGivesWayToItsReservation) {
+  ASSERT_EQ(vl_device_save_configuration(device_, file), 0);
+  VlJsonRef configuration = stored();
+  json_array_append_new(json_object_get(configuration.get(), "audio_device_list"),
+                        json_pack("{s:s, s:{s:i, s:i}, s:[s]}", "audio_device_name", "GeneratorRamp", "audio_config",
+                                  "audioBlockSize", 1024, "sampleRate", 1, "audio_captid", "Stale"));
+  store(configuration.get());
+  VlDevice* device = fresh_device();
+  ASSERT_EQ(load(device), 0);
+  VlAudioDevice* ramp = vl_device_audio_find(device, "GeneratorRamp");
+  ASSERT_EQ(ramp->driver, nullptr);
+
+  ASSERT_NE(lab_.reserve(device, "GeneratorRamp"), nullptr);
+  VlJsonRef names(json_pack("[s]", "Live"));
+  ASSERT_EQ(vl_audio_device_capture_channels_set(ramp, names.get()), 0);
+  ASSERT_EQ(vl_device_save_configuration(device, file), 0);
+  const std::string text = dumped(stored().get());
+  EXPECT_EQ(text.find("Stale"), std::string::npos) << text;
+
+  device = fresh_device();
+  ASSERT_EQ(load(device), 0);
+  VlJsonRef restored_names(vl_audio_device_capture_channels(vl_device_audio_find(device, "GeneratorRamp")));
+  EXPECT_EQ(dumped(restored_names.get()), R"(["Live"])");
+}
+
 }  // namespace

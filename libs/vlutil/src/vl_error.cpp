@@ -141,7 +141,7 @@ void vl_error_add(int line, const char* file, int code, const char* format, ...)
   if (!entry) return;
   va_list args;
   va_start(args, format);
-  std::vsnprintf(entry->text, sizeof entry->text, format ? format : "", args);
+  if (format) std::vsnprintf(entry->text, sizeof entry->text, format, args);
   va_end(args);
   push_or_log(std::move(entry));
 }

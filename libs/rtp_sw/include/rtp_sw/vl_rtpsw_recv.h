@@ -5,6 +5,7 @@
 #include "vl/vl_recvmgr.h"
 
 #include <cstddef>
+#include <cstdint>
 
 extern const VlTypeDescriptor vl_recvmgr_sw_ts;
 
@@ -19,3 +20,10 @@ void vl_rtp_sw_recv_done(VlRecvmgr* manager);
 // A receive manager with its reactor thread running, without the
 // registration steps; null on failure.
 VlRecvmgr* vl_recvmgr_sw_ctor();
+
+// Hands one datagram of `length` bytes to a stream's packet handling as the
+// reactor does with what the stream's socket receives: checks, statistics,
+// timing and decoding into the play ring. For feeding a stream without the
+// network; nothing may reach the stream's socket meanwhile, since the
+// reactor would handle that at the same time.
+void vl_rtpsw_recv_datagram(VlStreamHandle stream, const uint8_t* datagram, std::size_t length);

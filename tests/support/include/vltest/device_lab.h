@@ -13,6 +13,7 @@
 #pragma once
 
 #include "vl/vl_device.h"
+#include "vltest/media_platform.h"
 #include "vltest/netlab.h"
 #include "vltest/temp_home.h"
 
@@ -42,6 +43,7 @@ class DeviceLab {
   void run_in(NetLab::Host host, const std::function<void()>& fn) const { net_.run_in(host, fn); }
 
  private:
+  MediaPlatform platform_;  // made first, gone last
   NetLab net_;
   TempHome home_;
   std::vector<VlDevice*> devices_;

@@ -2,7 +2,7 @@
 // daemon does but without its control path: ramp generators as capture
 // devices (one shared by all streams, or one per stream), ramp analyzers as
 // play devices. bench/compare.sh runs it inside a network lab; it refuses to
-// run in the machine's own network namespace. It streams until SIGINT or
+// run anywhere else. It streams until SIGINT or
 // SIGTERM.
 //
 //   engine_streams --send|--receive --address=198.18.0.1 --interface=veth0
@@ -19,6 +19,7 @@
 #include "vlsys/vl_log.h"
 
 #include <arpa/inet.h>
+#include <dirent.h>
 #include <signal.h>
 #include <sys/stat.h>
 
@@ -65,10 +66,24 @@ bool parse(int argc, char** argv, Options* o) {
          o->channels > 0;
 }
 
-// Packets must never leave through the machine's own interfaces.
-bool in_own_network_namespace() {
-  struct stat mine{}, first{};
-  return stat("/proc/self/ns/net", &mine) == 0 && stat("/proc/1/ns/net", &first) == 0 && mine.st_ino != first.st_ino;
+// Packets must never leave through the machine's own interfaces: the
+// process must be in a namespace of a network lab ("vlt-...", made by
+// tests/support/netlab.sh or vltest::NetLab).
+bool in_lab_namespace() {
+  struct stat mine{};
+  if (stat("/proc/self/ns/net", &mine) != 0) return false;
+  DIR* named = opendir("/run/netns");
+  if (!named) return false;
+  bool found = false;
+  while (dirent* entry = readdir(named)) {
+    struct stat ns{};
+    const std::string path = std::string("/run/netns/") + entry->d_name;
+    if (std::strncmp(entry->d_name, "vlt-", 4) == 0 && stat(path.c_str(), &ns) == 0 && ns.st_ino == mine.st_ino &&
+        ns.st_dev == mine.st_dev)
+      found = true;
+  }
+  closedir(named);
+  return found;
 }
 
 std::string group_of(int i) { return "239.69." + std::to_string(i / 250) + "." + std::to_string(1 + i % 250); }
@@ -187,7 +202,7 @@ int main(int argc, char** argv) {
                  "[--channels=8] [--per-stream]\n");
     return 2;
   }
-  if (!in_own_network_namespace()) {
+  if (!in_lab_namespace()) {
     std::fprintf(stderr, "engine_streams: run it inside a network lab (bench/compare.sh), never on the host\n");
     return 1;
   }

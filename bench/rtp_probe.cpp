@@ -199,7 +199,7 @@ class Floor {
     thread_ = std::thread([this, until] { run(until); });
   }
   std::vector<int64_t>& join() {
-    thread_.join();
+    if (thread_.joinable()) thread_.join();
     return late_;
   }
 

@@ -9,6 +9,11 @@
 #
 #   bench/compare.sh [--build=DIR] [--out=DIR] [--seconds=60] [--warmup=5]
 #                    [--streams="1 16 64 256"] [--short=16] [--rows="..."]
+#                    [--repeat=1]
+#
+# With --repeat=R every shape runs R times, its rows one after the other
+# each time, and the table gives medians: on a machine that others load,
+# rows measured close together compare best.
 #
 # Rows: "streamerd" (the daemon, driven through streamerctl, all streams
 # from one generator and into one analyzer), "streamerd-per-stream" (the RTP
@@ -31,6 +36,7 @@ warmup=5
 stream_counts="1 16 64 256"
 short_count=16
 rows="streamerd streamerd-per-stream gstreamer"
+repeat=1
 for arg in "$@"; do
   case $arg in
     --build=*) build=${arg#*=} ;;
@@ -40,7 +46,9 @@ for arg in "$@"; do
     --streams=*) stream_counts=${arg#*=} ;;
     --short=*) short_count=${arg#*=} ;;
     --rows=*) rows=${arg#*=} ;;
-    *) echo "usage: $0 [--build=DIR] [--out=DIR] [--seconds=S] [--warmup=S] [--streams=\"1 16\"] [--short=N|0] [--rows=\"...\"]" >&2
+    --repeat=*) repeat=${arg#*=} ;;
+    *) echo "usage: $0 [--build=DIR] [--out=DIR] [--seconds=S] [--warmup=S] [--streams=\"1 16\"] [--short=N|0]" \
+         "[--rows=\"...\"] [--repeat=R]" >&2
        exit 2 ;;
   esac
 done
@@ -98,16 +106,16 @@ trap cleanup EXIT
 
 # The probe measures while the row's sender and receiver run; its JSON
 # result gets the row's name and shape in front.
-measure() { # measure ROW N FRAMES SEND_PID RECEIVE_PID
+measure() { # measure ROW N FRAMES SEND_PID RECEIVE_PID REPEAT
   local row=$1 n=$2 frames=$3 result
   sleep 1
   result=$(netlab_exec b "$build/bench/rtp_probe" --address="$NETLAB_ADDR_B" --streams="$n" --frame-bytes=24 \
     --warmup="$warmup" --seconds="$seconds" --pid="send:$4" --pid="receive:$5")
-  echo "{\"row\": \"$row\", \"n\": $n, \"frames\": $frames, ${result#\{}" >>"$results"
+  echo "{\"row\": \"$row\", \"n\": $n, \"frames\": $frames, \"repeat\": $6, ${result#\{}" >>"$results"
   echo "  $row N=$n frames=$frames: ${result:0:160}..." >&2
 }
 
-run_row() { # run_row ROW N FRAMES
+run_row() { # run_row ROW N FRAMES REPEAT
   local row=$1 n=$2 frames=$3 send receive
   case $row in
     streamerd)
@@ -134,7 +142,7 @@ run_row() { # run_row ROW N FRAMES
       send=$started ;;
     *) echo "unknown row $row" >&2; exit 2 ;;
   esac
-  measure "$row" "$n" "$frames" "$send" "$receive"
+  measure "$row" "$n" "$frames" "$send" "$receive" "$4"
   stop_row
   case $row in streamerd | streamerd-per-stream) remove_daemon_streams "$n" ;; esac
 }
@@ -146,6 +154,8 @@ shapes=()
 for n in $stream_counts; do shapes+=("$n:48"); done
 [ "$short_count" -gt 0 ] && shapes+=("$short_count:6")
 for shape in "${shapes[@]}"; do
-  for row in $rows; do run_row "$row" "${shape%:*}" "${shape#*:}"; done
+  for ((r = 1; r <= repeat; r++)); do
+    for row in $rows; do run_row "$row" "${shape%:*}" "${shape#*:}" "$r"; done
+  done
 done
 /usr/bin/python3 "$root/bench/compare_report.py" "$results" "$out"

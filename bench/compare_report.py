@@ -6,8 +6,9 @@
 Prints the table (Markdown) and writes OUT_DIR/table.md, OUT_DIR/cpu.png
 (CPU per stream against N) and OUT_DIR/lateness.png (lateness percentiles
 against N, with the platform floor). Ratios are taken within one run:
-CPU against the GStreamer row of the same shape, lateness against the floor
-measured during the same row.
+CPU against the GStreamer row of the same shape and repeat, lateness against
+the floor measured during the same row. Repeated rows show medians (the
+maximum lateness and the loss: the worst run).
 """
 import json
 import sys
@@ -33,39 +34,60 @@ def ratio(a, b):
     return a / b if b > 0 else float("nan")
 
 
+def median(values):
+    values = sorted(v for v in values if v == v)
+    if not values:
+        return float("nan")
+    mid = len(values) // 2
+    return values[mid] if len(values) % 2 else (values[mid - 1] + values[mid]) / 2
+
+
 def packet_label(frames):
     return f"{frames * 1000 // 48} us"
 
 
+def measures(r, g):
+    """One run of a row, with its ratios to the GStreamer row of the same repeat."""
+    send, receive = r["cpu"].get("send", 0.0), r["cpu"].get("receive", 0.0)
+    late, floor = r["lateness_us"], r["floor_us"]
+    return {
+        "send": send, "send_ratio": ratio(send, g["cpu"]["send"]) if g else float("nan"),
+        "receive": receive, "receive_ratio": ratio(receive, g["cpu"]["receive"]) if g else float("nan"),
+        "p50": late["p50"], "p99": late["p99"], "p999": late["p999"], "max": late["max"],
+        "floor": floor["p999"], "late_floor": ratio(late["p999"], floor["p999"]),
+        "lost": r["lost"], "expected": r["expected"], "busy": r["machine_busy"],
+        "steal": r.get("machine_steal", 0.0), "load": r["loadavg"],
+    }
+
+
 def rows_of(results):
-    baseline = {shape(r): r for r in results if r["row"] == BASELINE}
-    table = []
+    """The median of each measure over the repeats of a row and shape."""
+    baseline = {(shape(r), r.get("repeat", 1)): r for r in results if r["row"] == BASELINE}
+    runs = {}
     for r in results:
-        g = baseline.get(shape(r))
-        send, receive = r["cpu"].get("send", 0.0), r["cpu"].get("receive", 0.0)
-        late, floor = r["lateness_us"], r["floor_us"]
-        table.append({
-            "row": r["row"], "n": r["n"], "packet": packet_label(r["frames"]),
-            "send": send, "send_ratio": ratio(send, g["cpu"]["send"]) if g else float("nan"),
-            "receive": receive, "receive_ratio": ratio(receive, g["cpu"]["receive"]) if g else float("nan"),
-            "p50": late["p50"], "p99": late["p99"], "p999": late["p999"], "max": late["max"],
-            "floor": floor["p999"], "late_floor": ratio(late["p999"], floor["p999"]),
-            "lost": r["lost"], "expected": r["expected"], "busy": r["machine_busy"], "load": r["loadavg"],
-        })
+        g = baseline.get((shape(r), r.get("repeat", 1)))
+        runs.setdefault((r["row"], shape(r)), []).append(measures(r, g))
+    table = []
+    for (row, (n, frames)), ms in runs.items():
+        t = {key: median([m[key] for m in ms]) for key in ms[0]}
+        t.update({"row": row, "n": n, "packet": packet_label(frames), "runs": len(ms),
+                  "lost": max(m["lost"] for m in ms), "max": max(m["max"] for m in ms)})
+        table.append(t)
     return table
 
 
 def markdown(table):
     head = ("| sender/receiver | N | packet | send core-s/s | send vs GStreamer | receive core-s/s "
             "| receive vs GStreamer | lateness p50 / p99 / p99.9 / max (us) | floor p99.9 (us) "
-            "| p99.9 / floor | lost / expected | machine busy, load |")
+            "| p99.9 / floor | lost / expected | runs | machine busy, steal, load |")
     lines = [head, "|" + "---|" * (head.count("|") - 1)]
     for t in table:
         lines.append(
             f"| {t['row']} | {t['n']} | {t['packet']} | {t['send']:.3f} | {t['send_ratio']:.2f} "
             f"| {t['receive']:.3f} | {t['receive_ratio']:.2f} "
             f"| {t['p50']:.0f} / {t['p99']:.0f} / {t['p999']:.0f} / {t['max']:.0f} | {t['floor']:.0f} "
-            f"| {t['late_floor']:.2f} | {t['lost']} / {t['expected']} | {t['busy'] * 100:.0f} %, {t['load']:.1f} |")
+            f"| {t['late_floor']:.2f} | {t['lost']} / {t['expected']:.0f} | {t['runs']} "
+            f"| {t['busy'] * 100:.0f} %, {t['steal'] * 100:.0f} %, {t['load']:.1f} |")
     return "\n".join(lines) + "\n"
 
 

@@ -164,13 +164,14 @@ uint32_t overflow_count(msghdr* message) {
   return 0;
 }
 
-// Reads what is queued on one stream's socket, in batches.
+// Reads what is queued on one stream's socket, a few batches at most, so
+// that a flooded socket cannot hold the others up.
 void drain(Stream* s, bool in_window, int frame_bytes) {
   static uint8_t buffers[batch][2048];
   alignas(cmsghdr) static char controls[batch][128];
   static iovec iovs[batch];
   static mmsghdr messages[batch];
-  for (;;) {
+  for (int round = 0; round < 4; ++round) {
     for (int i = 0; i < batch; ++i) {
       iovs[i] = {buffers[i], sizeof buffers[i]};
       messages[i] = {};
@@ -238,14 +239,18 @@ int64_t process_cpu_ns(int pid) {
   return total;
 }
 
-// Busy and total jiffies of all CPUs.
-std::pair<int64_t, int64_t> machine_jiffies() {
+// Jiffies of all CPUs: busy (steal included), stolen by the hypervisor, total.
+struct Jiffies {
+  int64_t busy, steal, total;
+};
+
+Jiffies machine_jiffies() {
   std::ifstream stat("/proc/stat");
   std::string cpu;
-  int64_t user, nice, system, idle, iowait, irq, softirq, steal;
+  int64_t user = 0, nice = 0, system = 0, idle = 0, iowait = 0, irq = 0, softirq = 0, steal = 0;
   stat >> cpu >> user >> nice >> system >> idle >> iowait >> irq >> softirq >> steal;
   const int64_t busy = user + nice + system + irq + softirq + steal;
-  return {busy, busy + idle + iowait};
+  return {busy, steal, busy + idle + iowait};
 }
 
 double load_average() {
@@ -270,6 +275,16 @@ void print_percentiles(const char* name, std::vector<int64_t>& v) {
 
 }  // namespace
 
+// Above every normally scheduled thread, so that a loaded machine cannot
+// starve the measurement (kernel timestamps keep it exact anyway, but the
+// sockets would overflow), and below the real-time threads of the systems
+// measured.
+void raise_priority() {
+  sched_param param{};
+  param.sched_priority = sched_get_priority_min(SCHED_RR);
+  pthread_setschedparam(pthread_self(), SCHED_RR, &param);
+}
+
 int main(int argc, char** argv) {
   Options o;
   if (!parse(argc, argv, &o)) {
@@ -278,6 +293,7 @@ int main(int argc, char** argv) {
                  "[--pid=label:pid]...\n");
     return 2;
   }
+  raise_priority();
   std::vector<Stream> streams(static_cast<size_t>(o.streams));
   const int epoll = epoll_create1(0);
   for (int i = 0; i < o.streams; ++i) {
@@ -295,7 +311,7 @@ int main(int argc, char** argv) {
   Floor floor;
   bool measuring = false;
   std::vector<int64_t> cpu_start(o.pids.size());
-  std::pair<int64_t, int64_t> jiffies_start{};
+  Jiffies jiffies_start{};
   double load = 0;
   epoll_event ready[64];
   for (int64_t now = now_ns(); now < window_end; now = now_ns()) {
@@ -330,8 +346,9 @@ int main(int argc, char** argv) {
     lateness.insert(lateness.end(), s.raw.begin(), s.raw.end());
     worst_stream_p999 = std::max(worst_stream_p999, percentile_us(s.raw, 0.999));
   }
-  const double busy = static_cast<double>(jiffies_end.first - jiffies_start.first) /
-                      static_cast<double>(std::max<int64_t>(1, jiffies_end.second - jiffies_start.second));
+  const double total = static_cast<double>(std::max<int64_t>(1, jiffies_end.total - jiffies_start.total));
+  const double busy = static_cast<double>(jiffies_end.busy - jiffies_start.busy) / total;
+  const double steal = static_cast<double>(jiffies_end.steal - jiffies_start.steal) / total;
   std::printf("{\"streams\": %d, \"seconds\": %.3f, \"received\": %" PRId64 ", \"expected\": %" PRId64
               ", \"lost\": %" PRId64 ", \"probe_drops\": %" PRId64 ", \"silent_streams\": %d, ",
               o.streams, static_cast<double>(elapsed) / 1e9, received, expected, std::max<int64_t>(0, expected - received),
@@ -344,6 +361,6 @@ int main(int argc, char** argv) {
   std::printf(", \"cpu\": {");
   for (size_t p = 0; p < o.pids.size(); ++p)
     std::printf("%s\"%s\": %.5f", p ? ", " : "", o.pids[p].first.c_str(), cpu[p]);
-  std::printf("}, \"machine_busy\": %.3f, \"loadavg\": %.2f}\n", busy, load);
+  std::printf("}, \"machine_busy\": %.3f, \"machine_steal\": %.3f, \"loadavg\": %.2f}\n", busy, steal, load);
   return 0;
 }

@@ -318,17 +318,29 @@ void* VlRecvmgrSw::reactor_main(void* self) {
   return nullptr;
 }
 
-// The reactor looks for packets at most once per wake_spacing_ns: a sender
-// sends the packets of all its streams at one tick, and a reactor that woke
-// for each of them would spend more on waking up than on the packets (and
-// make the sender pay for waking it). What arrives meanwhile waits in the
-// socket at most that long.
-void pace_from(uint64_t woken_at) {
-  const uint64_t next = woken_at + wake_spacing_ns;
-  if (woken_at == 0 || vl_system_clock() >= next) return;
-  const timespec until{static_cast<time_t>(next / vl_ns_per_second), static_cast<long>(next % vl_ns_per_second)};
-  clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr);
-}
+// While wake-ups come in quick succession, the reactor looks for packets
+// at most once per wake_spacing_ns: a sender sends the packets of all its
+// streams at one tick, and a reactor that woke for each of them would spend
+// more on waking up than on the packets (and make the sender pay for waking
+// it). What arrives meanwhile waits in the socket at most that long; a
+// packet after a quiet spell is taken at once.
+class WakePacer {
+ public:
+  void woken() {
+    previous_ = last_;
+    last_ = vl_system_clock();
+  }
+  void pace() const {
+    if (last_ - previous_ >= wake_spacing_ns) return;
+    const uint64_t next = last_ + wake_spacing_ns;
+    const timespec until{static_cast<time_t>(next / vl_ns_per_second), static_cast<long>(next % vl_ns_per_second)};
+    clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr);
+  }
+
+ private:
+  uint64_t last_ = 0;
+  uint64_t previous_ = 0;
+};
 
 bool VlRecvmgrSw::watch(RecvEntry* e) {
   epoll_event event{EPOLLIN, {.ptr = e}};
@@ -348,11 +360,11 @@ void VlRecvmgrSw::run() {
     pthread_cond_broadcast(&queue_done_.handle);
   }
   VL_LOG(category, VL_LOG_DEBUG, "select reactor thread started");
-  uint64_t woken_at = 0;
+  WakePacer pacer;
   for (;;) {
-    pace_from(woken_at);
+    pacer.pace();
     const int ready = epoll_wait(epoll_fd_, ready_, ready_per_wait, poll_timeout_ms);
-    woken_at = vl_system_clock();
+    pacer.woken();
     if (commands_queued(ready)) {
       // Commands go first; the entries of this wake-up may be gone after
       // them, and the sockets still ready are reported again.

@@ -94,7 +94,8 @@ struct Stream {
   int64_t received = 0;    // in the window
   int64_t seq_at_window = -1;
   uint32_t drops = 0;      // the probe's own socket overflows (SO_RXQ_OVFL)
-  std::vector<int64_t> raw;  // arrival minus ideal arrival, up to a constant
+  std::vector<int64_t> raw;      // arrival minus ideal arrival, up to a constant
+  std::vector<int64_t> arrival;  // of the same packets
 };
 
 bool open_stream(Stream* s, int index, const std::string& local) {
@@ -142,6 +143,7 @@ void note_packet(Stream* s, const uint8_t* packet, size_t length, int64_t arriva
   const int64_t frames = static_cast<int64_t>((length - rtp_header) / static_cast<size_t>(frame_bytes));
   const int64_t ideal = (s->ext_ts + frames) * ns_per_second / rate;
   s->raw.push_back(arrival - ideal);
+  s->arrival.push_back(arrival);
 }
 
 int64_t receive_time(msghdr* message) {
@@ -303,6 +305,7 @@ int main(int argc, char** argv) {
       return 1;
     }
     s.raw.reserve(static_cast<size_t>(o.seconds) * 1000 + 1024);
+    s.arrival.reserve(s.raw.capacity());
     epoll_event event{EPOLLIN, {.u32 = static_cast<uint32_t>(i)}};
     epoll_ctl(epoll, EPOLL_CTL_ADD, s.fd, &event);
   }
@@ -332,8 +335,11 @@ int main(int argc, char** argv) {
   const auto jiffies_end = machine_jiffies();
   std::vector<int64_t>& floor_late = floor.join();
 
-  // Each stream's grid is anchored at its earliest packet.
+  // Each stream's grid is anchored at its earliest packet. Packets later
+  // than 2 ms are counted, and the 100 ms spells in which they came.
   std::vector<int64_t> lateness;
+  std::vector<int64_t> late_spells;
+  int64_t late_2ms = 0;
   int64_t received = 0, expected = 0, drops = 0;
   double worst_stream_p999 = 0;
   for (Stream& s : streams) {
@@ -342,7 +348,12 @@ int main(int argc, char** argv) {
     if (s.seq_at_window >= 0) expected += s.ext_seq - s.seq_at_window;
     if (s.raw.empty()) continue;
     const int64_t anchor = *std::min_element(s.raw.begin(), s.raw.end());
-    for (int64_t& r : s.raw) r -= anchor;
+    for (size_t i = 0; i < s.raw.size(); ++i) {
+      s.raw[i] -= anchor;
+      if (s.raw[i] <= 2000000) continue;
+      ++late_2ms;
+      late_spells.push_back((s.arrival[i] - window_start) / 100000000);
+    }
     lateness.insert(lateness.end(), s.raw.begin(), s.raw.end());
     worst_stream_p999 = std::max(worst_stream_p999, percentile_us(s.raw, 0.999));
   }
@@ -356,7 +367,10 @@ int main(int argc, char** argv) {
                 return s.received == 0;
               })));
   print_percentiles("lateness_us", lateness);
-  std::printf(", \"worst_stream_p999_us\": %.1f, ", worst_stream_p999);
+  std::sort(late_spells.begin(), late_spells.end());
+  const auto spells = std::unique(late_spells.begin(), late_spells.end()) - late_spells.begin();
+  std::printf(", \"worst_stream_p999_us\": %.1f, \"late_2ms\": %" PRId64 ", \"late_spells\": %ld, ", worst_stream_p999,
+              late_2ms, static_cast<long>(spells));
   print_percentiles("floor_us", floor_late);
   std::printf(", \"cpu\": {");
   for (size_t p = 0; p < o.pids.size(); ++p)

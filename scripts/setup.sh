@@ -16,6 +16,10 @@ packages=(
   linuxptp
   # The independent SAP and RTP peer of the SAP tests.
   ffmpeg
+  # bench/compare.sh: GStreamer's RTP elements as the system compared with,
+  # the plots of its report, and the profiler behind the figures.
+  gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  python3-matplotlib linux-perf
 )
 
 # As root apt-get runs directly; otherwise through sudo, which must pass the

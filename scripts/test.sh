@@ -24,10 +24,10 @@ run_tests build-asan -L 'unit|system'
 unset ASAN_OPTIONS LSAN_OPTIONS UBSAN_OPTIONS
 
 # The threaded parts once more under ThreadSanitizer.
-threaded='^(CodecMap|Events|Timer|PtpPoll|AutoResetEvent|Mutex|Condition|Receiver|Sender|GeneratorOnPosixPtp|RtpLab|IpcFraming|IpcServer|IpcServerLab|StreamLab|Ptp4lClient|LinuxPtp|LinuxPtpRtp|Faults/LinuxPtpBadAnswers|SapLab|SapWithFfmpeg)\.'
+threaded='^(CodecMap|Events|Timer|PtpPoll|AutoResetEvent|Mutex|Condition|Receiver|Sender|GeneratorOnPosixPtp|RtpLab|IpcFraming|IpcServer|IpcServerLab|StreamLab|Ptp4lClient|LinuxPtp|LinuxPtpRtp|Faults/LinuxPtpBadAnswers|SapLab|SapWithFfmpeg|RtcpSessionLab)\.'
 cmake -S "$root" -B "$root/build-tsan" -DVL_WERROR=ON -DCMAKE_BUILD_TYPE=Debug -DVL_TSAN=ON -DVL_BENCH=OFF >/dev/null
 cmake --build "$root/build-tsan" -j "$jobs" --target vlsys_tests vlutil_tests vl_tests vlcodec_tests rtp_sw_tests rtp_sw_systests \
-  generator_analyzer_tests vlipc_tests vlipc_systests vl_systests linuxptp_tests sap_systests
+  generator_analyzer_tests vlipc_tests vlipc_systests vl_systests rtcp_systests linuxptp_tests sap_systests
 # jansson is not instrumented: its reference counting looks racy from outside.
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$root/tests/tsan.supp
 run_tests build-tsan -L "unit|system" -R "$threaded"

@@ -69,7 +69,7 @@ TEST_F(LinuxPtpRtp, TimestampsAreAheadOfTheSystemClockByTheTaiOffset) {
     const uint32_t system_ts = vl_time_ns2ts(vl_realtime_ns(), rate);
     const auto ahead = static_cast<int32_t>(vl_rtp_get32(p.data() + 4) - system_ts);
     EXPECT_LE(ahead, tai_ticks);
-    EXPECT_GT(ahead, tai_ticks - 4800);  // 100 ms
+    EXPECT_GT(ahead, tai_ticks - 96000);  // a loaded machine may deliver seconds late, never 37 s
   }
   EXPECT_EQ(packets, 20);
 }

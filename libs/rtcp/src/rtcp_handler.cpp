@@ -53,13 +53,16 @@ void drain(int fd) {
 }
 
 // Waits until the session has a stream or is asked to stop; false to stop.
+// Wake-ups that came before the look at the slots are spent here, so that
+// they do not cut short the reporting that follows.
 bool wait_for_streams(VlSession& session) {
   pollfd wake{session.wake_fd(), POLLIN, 0};
-  while (!session.rtcp.stop.load()) {
+  for (;;) {
+    drain(session.wake_fd());
+    if (session.rtcp.stop.load()) return false;
     if (has_streams(session)) return true;
-    if (poll(&wake, 1, -1) > 0) drain(session.wake_fd());
+    poll(&wake, 1, -1);  // a signal only makes it look again
   }
-  return false;
 }
 
 void receive(VlSession& session) {
@@ -83,7 +86,9 @@ void report_cycle(VlSession& session) {
 }
 
 // Reports every interval while the session has streams; datagrams that
-// arrive meanwhile do not postpone the next report.
+// arrive meanwhile do not postpone the next report. A wake-up means that the
+// session got a first stream again after losing all of them (or is to
+// stop): the cycle then starts afresh, with a report at once for a sender.
 void report_while_streaming(VlSession& session) {
   pollfd fds[2] = {{vl_socket_handle(session.rtcp.socket.get()), POLLIN, 0}, {session.wake_fd(), POLLIN, 0}};
   uint64_t due = vl_system_clock() + vl_rtcp_report_interval_ns;
@@ -99,7 +104,7 @@ void report_while_streaming(VlSession& session) {
     const int ready = poll(fds, 2, timeout_ms);
     if (ready < 0 && errno != EINTR) return;  // a signal only interrupts the wait
     if (ready <= 0) continue;
-    if (fds[1].revents) drain(session.wake_fd());
+    if (fds[1].revents) return;
     if (fds[0].revents & POLLIN) receive(session);
   }
 }

@@ -95,16 +95,13 @@ void vl_rtcp_init(VlDevice*) {
 int rtcp_session_init(VlSession* session) {
   session->rtcp.ssrc = vl_random32(0);
   make_cname(*session);
-  if (!open_socket(*session)) {
+  session->rtcp.stop = false;
+  if (!open_socket(*session) || !vl_thread_ctor(&session->rtcp.thread, rtcp_handler, "vl_rtcp_handler", session)) {
+    close_socket(*session);
     char address[INET_ADDRSTRLEN];
     interface_address(*session, address);
     VL_LOG(rtcp_wire::category(), VL_LOG_ERROR, "Could not create session %s:%i on interface %s:%s!",
            session->id.address, session->id.port, session->interface->entry.name, address);
-    return -1;
-  }
-  session->rtcp.stop = false;
-  if (!vl_thread_ctor(&session->rtcp.thread, rtcp_handler, "vl_rtcp_handler", session)) {
-    close_socket(*session);
     return -1;
   }
   session->rtcp.thread_running = true;

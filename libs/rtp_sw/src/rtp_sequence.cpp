@@ -12,10 +12,14 @@ constexpr uint16_t max_misorder = 100;
 
 }  // namespace
 
+// The first packet then counts as the successor of highest_. When it is
+// number 0, its predecessor lies in the cycle before, so that the step to 0
+// does not count a wrap.
 void RtpSequence::reset(uint16_t first_seqno) {
   restart_counts(first_seqno);
   received_ = 0;
   highest_ = static_cast<uint16_t>(first_seqno - 1);
+  if (first_seqno == 0) cycles_ = 0u - 65536u;
   jitter_ = 0;
 }
 

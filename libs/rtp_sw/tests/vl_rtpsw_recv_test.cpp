@@ -190,6 +190,17 @@ TEST_F(Receiver, SequenceWrapCountsACycle) {
   EXPECT_EQ(info.lost, 0u);
 }
 
+TEST_F(Receiver, AStreamThatStartsAtZeroLosesNothing) {
+  VlStreamHandle stream = add();
+  ASSERT_NE(stream, nullptr);
+  ASSERT_TRUE(deliver(packet(0, 0)));
+  ASSERT_TRUE(deliver(packet(1, frames)));
+  VlReceiverInfo info{};
+  ASSERT_TRUE(vl_recvmgr_get_receiver_info(manager_, stream, &info));
+  EXPECT_EQ(info.last_seq, 1u);
+  EXPECT_EQ(info.lost, 0u);
+}
+
 // Malformed datagrams are dropped and do not set the stream's timing: the
 // good packet after them is placed as the first one.
 TEST_F(Receiver, MalformedDatagramsAreDroppedWhateverCameBefore) {

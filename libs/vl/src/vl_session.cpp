@@ -21,11 +21,20 @@ const char* key(vl_json_key_index index) { return vl_json_keys[index].name; }
 
 const json_t* member(const json_t* json, vl_json_key_index index) { return json_object_get(json, key(index)); }
 
-// The RTCP socket sends once the session has a stream: with DSCP 0 and the
-// stream's multicast TTL. A session without RTCP has nothing to set up.
-bool enable_rtcp_sending(VlSession* session, const VlStream* stream) {
+// With its first stream the session's RTCP socket joins the group and sends,
+// with DSCP 0 and the stream's multicast TTL. A session without RTCP has
+// nothing to set up.
+bool start_rtcp(VlSession* session, const VlStream* stream) {
   vl_socket* socket = session->rtcp.socket.get();
-  return !socket || vl_socket_enable_producer(socket, 0, static_cast<uint8_t>(vl_stream_ttl(stream))) == 0;
+  if (!socket) return true;
+  if (vl_socket_enable_consumer(socket) != 0) return false;
+  if (vl_socket_enable_producer(socket, 0, static_cast<uint8_t>(vl_stream_ttl(stream))) == 0) return true;
+  vl_socket_disable_consumer(socket);
+  return false;
+}
+
+void stop_rtcp_reception(VlSession* session) {
+  if (session->rtcp.socket) vl_socket_disable_consumer(session->rtcp.socket.get());
 }
 
 void set_receivers(VlSession* session, VlStreamReceiver* head) {
@@ -184,6 +193,9 @@ uint32_t vl_session_ssrc(const VlSession* session) { return session ? session->r
 VlStreamSender* vl_session_get_sender(const VlSession* session) { return session ? session->sender : nullptr; }
 VlStreamReceiver* vl_session_get_receiver(const VlSession* session) { return session ? session->receivers : nullptr; }
 
+// The RTCP socket sends and receives while the session has a stream of
+// either kind: a sender needs the reports of its receivers as much as a
+// receiver needs its sender's.
 int vl_session_add_send(VlSession* session, VlStreamSender* sender) {
   if (!session || !sender) {
     errno = EINVAL;
@@ -194,7 +206,7 @@ int vl_session_add_send(VlSession* session, VlStreamSender* sender) {
     return -1;
   }
   const bool first_stream = !session->receivers;
-  if (first_stream && !enable_rtcp_sending(session, sender)) {
+  if (first_stream && !start_rtcp(session, sender)) {
     VL_LOG(vl_log_general(), VL_LOG_ERROR, "Could not add sender stream due to RTCP socket setup failure!");
     return -1;
   }
@@ -216,18 +228,14 @@ int vl_session_add_recv(VlSession* session, VlStreamReceiver* receiver) {
     VL_LOG(vl_log_general(), VL_LOG_ERROR, "There is already a receiver stream inside this session!");
     return -1;
   }
-  vl_socket* socket = session->rtcp.socket.get();
-  set_receivers(session, vl_stream_receiver_push(nullptr, receiver));
-  if (socket) vl_socket_enable_consumer(socket);
-  session->kept_receiver.reset();
-  if (session->sender) return 0;
-  if (!enable_rtcp_sending(session, receiver)) {
+  const bool first_stream = !session->sender;
+  if (first_stream && !start_rtcp(session, receiver)) {
     VL_LOG(vl_log_general(), VL_LOG_ERROR, "Could not add receiver stream due to RTCP socket setup failure!");
-    set_receivers(session, nullptr);
-    if (socket) vl_socket_disable_consumer(socket);
     return -1;
   }
-  session->wake();
+  set_receivers(session, vl_stream_receiver_push(nullptr, receiver));
+  session->kept_receiver.reset();
+  if (first_stream) session->wake();
   return 0;
 }
 
@@ -235,8 +243,13 @@ VlStreamSender* vl_session_del_send(VlSession* session) {
   if (!session || !session->sender) return nullptr;
   vl_stream_sender_close(session->sender);
   if (vl_rtcp_send_report && session->rtcp.socket) vl_rtcp_send_report(session);
-  VlLock lock(session->stream_lock);
-  return std::exchange(session->sender, nullptr);
+  VlStreamSender* sender = nullptr;
+  {
+    VlLock lock(session->stream_lock);
+    sender = std::exchange(session->sender, nullptr);
+  }
+  if (!session->receivers) stop_rtcp_reception(session);
+  return sender;
 }
 
 VlStreamReceiver* vl_session_del_recv(VlSession* session, VlStreamReceiver* receiver) {
@@ -245,9 +258,9 @@ VlStreamReceiver* vl_session_del_recv(VlSession* session, VlStreamReceiver* rece
   {
     VlLock lock(session->stream_lock);
     session->receivers = vl_stream_receiver_pop(session->receivers, receiver);
-    none_left = !session->receivers;
+    none_left = !session->receivers && !session->sender;
   }
-  if (none_left && session->rtcp.socket) vl_socket_disable_consumer(session->rtcp.socket.get());
+  if (none_left) stop_rtcp_reception(session);
   return receiver;
 }
 

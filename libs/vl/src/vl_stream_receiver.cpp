@@ -151,10 +151,11 @@ int VlStreamReceiver::decode_info(const json_t* json) {
   return 0;
 }
 
+// A receiver that has no source yet (SSRC 0) is nobody's.
 VlStreamReceiver* VlStreamReceiver::receiving(uint32_t ssrc) {
   for (VlStreamReceiver* r = this; r; r = r->next) {
     VlLock lock(r->receiver_lock_);
-    if (r->reception_.ssrc == ssrc) return r;
+    if (ssrc != 0 && r->reception_.ssrc == ssrc) return r;
   }
   return nullptr;
 }

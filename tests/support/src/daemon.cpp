@@ -8,14 +8,17 @@ namespace vltest {
 
 Daemon::Daemon(const NetLab& lab, NetLab::Host host, const std::string& program, const std::vector<std::string>& args,
                const std::vector<std::string>& environment)
-    : lab_(lab), host_(host) {
-  std::vector<std::string> argv{program};
-  argv.insert(argv.end(), args.begin(), args.end());
+    : lab_(lab), host_(host), argv_{program}, environment_(environment) {
+  argv_.insert(argv_.end(), args.begin(), args.end());
+  start();
+}
+
+void Daemon::start() {
   ProcessOptions options{{"HOME=" + home_.path(), "JACK_NO_START_SERVER=1",
                           "JACK_DEFAULT_SERVER=vltest_absent_" + std::to_string(getpid())},
                          work_.path()};
-  options.environment.insert(options.environment.end(), environment.begin(), environment.end());
-  process_ = std::make_unique<Process>(lab.command(host, argv), options);
+  options.environment.insert(options.environment.end(), environment_.begin(), environment_.end());
+  process_ = std::make_unique<Process>(lab_.command(host_, argv_), options);
 }
 
 bool Daemon::wait_started(std::chrono::milliseconds timeout) {
@@ -37,6 +40,13 @@ std::unique_ptr<ipc_test::WireClient> Daemon::connect(NetLab::Host from, int rec
 int Daemon::stop(std::chrono::milliseconds timeout) {
   process_->signal(SIGTERM);
   return process_->wait_exit(timeout);
+}
+
+int Daemon::restart(std::chrono::milliseconds timeout) {
+  const int status = stop(timeout);
+  process_.reset();
+  start();
+  return status;
 }
 
 std::optional<VlJsonRef> exchange(ipc_test::WireClient& client, int command, const json_t* parameter,

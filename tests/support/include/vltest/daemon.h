@@ -41,10 +41,17 @@ class Daemon {
 
   // Stops the daemon with SIGTERM; its exit status or -1.
   int stop(std::chrono::milliseconds timeout = std::chrono::seconds(10));
+  // Stops the daemon and starts it again as before, with the same HOME and
+  // working directory; the stop's exit status or -1.
+  int restart(std::chrono::milliseconds timeout = std::chrono::seconds(10));
 
  private:
+  void start();
+
   const NetLab& lab_;
   NetLab::Host host_;
+  std::vector<std::string> argv_;
+  std::vector<std::string> environment_;
   TempDir home_;
   TempDir work_;
   std::unique_ptr<Process> process_;

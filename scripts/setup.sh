@@ -20,6 +20,10 @@ packages=(
   ffmpeg
   # The fuzz targets: clang with its libFuzzer and sanitizer runtimes.
   clang-14 libclang-rt-14-dev
+  # bench/compare.sh: GStreamer's RTP elements as the system compared with,
+  # the plots of its report, and the profiler behind the figures.
+  gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
+  python3-matplotlib linux-perf
 )
 
 # As root apt-get runs directly; otherwise through sudo, which must pass the

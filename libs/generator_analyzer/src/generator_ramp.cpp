@@ -25,9 +25,8 @@ void devicelist(json_t* array) {
 
 const VlMediadrvTypeDescriptor vl_generator_ramp_ts = {{&vl_generator_ts, "VlGeneratorRamp", load}, devicelist};
 
-uint32_t VlGeneratorRamp::generate(uint32_t ts) {
+uint32_t VlGeneratorRamp::generate(uint32_t ts, uint32_t frames) {
   int32_t* out = samples();
-  const uint32_t frames = block_frames();
   const uint32_t stride = channels();
   for (uint32_t k = 0; k < frames; ++k) {
     const auto sample = static_cast<int32_t>((ts + k) << 16);

@@ -60,9 +60,8 @@ bool VlGeneratorSine::store(json_t* json) const {
              0;
 }
 
-uint32_t VlGeneratorSine::generate(uint32_t ts) {
+uint32_t VlGeneratorSine::generate(uint32_t ts, uint32_t frames) {
   int32_t* out = samples();
-  const uint32_t frames = block_frames();
   const uint32_t stride = channels();
   const double start = static_cast<double>(ts) * step_;
   for (uint32_t k = 0; k < frames; ++k) {

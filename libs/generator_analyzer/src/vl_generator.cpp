@@ -25,6 +25,7 @@ struct VlGenerator::Ticker {
   uint64_t period_ns;
   VlTimerHandle clock_timer = nullptr;
   std::vector<Timer*> timers;
+  size_t next_first = 0;  // each tick starts with the next timer, so that none is always last
 };
 
 namespace {
@@ -62,7 +63,7 @@ VlGenerator::~VlGenerator() {
   // Streams remove their timers first; these are left-overs of a careless owner.
   std::vector<Ticker*> left;
   {
-    std::lock_guard<std::mutex> lock(timers_mutex_);
+    VlYieldingLock lock(timers_mutex_);
     left.swap(tickers_);
   }
   for (Ticker* ticker : left) {
@@ -76,25 +77,36 @@ bool VlGenerator::store(json_t* json) const {
   return VlMediadrvAudio::store(json) && vl_test_device_store(json, block_frames());
 }
 
-uint32_t VlGenerator::generate(uint32_t) { vl_object_abort("vl_generator_generate"); }
+uint32_t VlGenerator::generate(uint32_t, uint32_t) { vl_object_abort("vl_generator_generate"); }
 
 uint32_t VlGenerator::current_timestamp() {
   return vl_time_ns2ts(vl_clockref_now(properties_.clockref, nullptr), properties_.rate);
 }
 
-VlMediaWindow VlGenerator::Capture::initialise_read(uint32_t ts) {
-  const uint32_t frames = vl_generator_generate(&generator_, ts);
-  generator_.last_read_ts_ = ts;
-  return {generator_.samples(), static_cast<int32_t>(frames)};
+VlMediaWindow VlGenerator::read(uint32_t ts, uint32_t frames) {
+  frames = std::min(frames, block_frames());
+  if (ts != made_ts_ || made_frames_ < frames) {
+    made_frames_ = generate(ts, frames);
+    made_ts_ = ts;
+  }
+  return {samples(), static_cast<int32_t>(made_frames_)};
 }
 
-// Only the block generated at the last initialise is there: a read that
-// begins before it or runs past its end is out of bounds by that much.
+VlMediaWindow VlGenerator::Capture::initialise_read(uint32_t ts) {
+  return generator_.read(ts, generator_.block_frames());
+}
+
+VlMediaWindow VlGenerator::Capture::initialise_read_frames(uint32_t ts, uint32_t wanted) {
+  return generator_.read(ts, wanted);
+}
+
+// Only the frames made at the last initialise are there: a read that begins
+// before them or runs past their end is out of bounds by that much.
 int32_t VlGenerator::Capture::complete_read(uint32_t ts, const int32_t*, int32_t frames) {
-  const int32_t offset = vl_ts_delta(generator_.last_read_ts_, ts);
+  const int32_t offset = vl_ts_delta(generator_.made_ts_, ts);
   if (offset < 0) return offset;
   const int64_t end = static_cast<int64_t>(offset) + frames;
-  const int64_t beyond = end - generator_.block_frames();
+  const int64_t beyond = end - generator_.made_frames_;
   return beyond > 0 ? static_cast<int32_t>(std::min<int64_t>(beyond, INT32_MAX)) : 0;
 }
 
@@ -118,13 +130,19 @@ bool VlGenerator::Capture::timer_remove(VlTimerHandle handle) {
 void VlGenerator::tick(void* record) {
   auto* ticker = static_cast<Ticker*>(record);
   VlGenerator* generator = ticker->generator;
-  std::lock_guard<std::mutex> lock(generator->timers_mutex_);
+  // Adding and removing timers go first, however busy the ticks.
+  VlYieldingLockLast lock(generator->timers_mutex_);
   const uint64_t now = vl_clockref_now(generator->properties_.clockref, nullptr);
   const uint64_t tick_ns = now - now % ticker->period_ns;
   const vl_rational rate = generator->properties_.rate;
   const uint32_t ts = vl_time_ns2ts(tick_ns, rate);
   const uint32_t current = vl_time_ns2ts(now, rate);
-  for (Timer* timer : ticker->timers) timer->callback(timer->user, ts, tick_ns, current);
+  const size_t count = ticker->timers.size();
+  const size_t first = count ? ticker->next_first++ % count : 0;
+  for (size_t i = 0; i < count; ++i) {
+    Timer* timer = ticker->timers[(first + i) % count];
+    timer->callback(timer->user, ts, tick_ns, current);
+  }
 }
 
 VlTimerHandle VlGenerator::add_timer(uint32_t start_ts, uint32_t interval, vl_capture_timer_callback callback,
@@ -140,7 +158,7 @@ VlTimerHandle VlGenerator::add_timer(uint32_t start_ts, uint32_t interval, vl_ca
     errno = ENOMEM;
     return nullptr;
   }
-  std::lock_guard<std::mutex> lock(timers_mutex_);
+  VlYieldingLock lock(timers_mutex_);
   Ticker* ticker = ticker_for(period, start_ts, interval);
   if (!ticker) {
     delete timer;
@@ -182,7 +200,7 @@ VlGenerator::Ticker* VlGenerator::ticker_for(uint64_t period, uint32_t start_ts,
 bool VlGenerator::remove_timer(Timer* timer) {
   Ticker* idle = nullptr;
   {
-    std::lock_guard<std::mutex> lock(timers_mutex_);
+    VlYieldingLock lock(timers_mutex_);
     auto owner = std::find_if(tickers_.begin(), tickers_.end(), [timer](Ticker* t) {
       return std::find(t->timers.begin(), t->timers.end(), timer) != t->timers.end();
     });
@@ -204,7 +222,7 @@ bool VlGenerator::remove_timer(Timer* timer) {
   return removed;
 }
 
-uint32_t vl_generator_generate(VlGenerator* self, uint32_t ts) { return self->generate(ts); }
+uint32_t vl_generator_generate(VlGenerator* self, uint32_t ts) { return self->generate(ts, self->block_frames()); }
 
 void vl_generator_init() {
   log4c_category_get("velanto.generator");

@@ -102,6 +102,31 @@ TEST_F(GeneratorOnManualClock, TimerStartsAtTheTimestampAndTicksWithTheClock) {
   EXPECT_FALSE(capture_->timer_remove(timer));
 }
 
+// The timers of one generator take turns being served first.
+TEST_F(GeneratorOnManualClock, EachTickStartsWithTheNextTimer) {
+  struct Firsts {
+    int seen = 0;   // calls in the current tick
+    int first[3] = {0, 0, 0};
+  } firsts;
+  struct Timer {
+    Firsts* firsts;
+    int id;
+  } ids[3] = {{&firsts, 0}, {&firsts, 1}, {&firsts, 2}};
+  auto note = [](void* user, uint32_t, uint64_t, uint32_t) {
+    auto* t = static_cast<Timer*>(user);
+    if (t->firsts->seen++ % 3 == 0) ++t->firsts->first[t->id];
+  };
+  std::vector<VlTimerHandle> timers;
+  for (Timer& t : ids) {
+    uint32_t interval = 48;
+    timers.push_back(capture_->timer_set(0, &interval, note, &t));
+  }
+  EXPECT_EQ(clock_.timer_count(), 1u);  // one clock timer serves all three
+  for (int tick = 0; tick < 6; ++tick) clock_.fire_timers();
+  for (int f : firsts.first) EXPECT_EQ(f, 2);
+  for (VlTimerHandle t : timers) EXPECT_TRUE(capture_->timer_remove(t));
+}
+
 TEST_F(GeneratorOnManualClock, TimerRemovalNeedsNoFurtherTick) {
   Ticks ticks;
   uint32_t interval = 480;
@@ -215,6 +240,49 @@ TEST_F(GeneratorOnPosixPtp, RemovalDoesNotWaitForTheNextTick) {
   EXPECT_LT(std::chrono::steady_clock::now() - started, 1s);
   std::lock_guard<std::mutex> lock(ticks.mutex);
   EXPECT_EQ(ticks.current.size(), 1u);
+}
+
+// A ramp that counts the frames it makes.
+class CountingRamp : public VlGenerator {
+ public:
+  explicit CountingRamp(VlTestDeviceParts parts) : VlGenerator(std::move(parts)) {}
+  const char* name() override { return "CountingRamp"; }
+  uint32_t generate(uint32_t ts, uint32_t frames) override {
+    made += frames;
+    for (uint32_t k = 0; k < frames; ++k) samples()[k] = static_cast<int32_t>((ts + k) << 16);
+    return frames;
+  }
+  uint32_t made = 0;
+};
+
+// A reader gets the frames it asks for, made once: the streams of one
+// generator read the same frames in one tick.
+TEST(GeneratorReads, OnlyTheFramesAskedForAreMadeAndOnlyOnce) {
+  vltest::ManualClock clock("PTPv2 0");
+  VlTestDeviceParts parts;
+  ASSERT_TRUE(vl_test_device_prepare(rate, 1024, 1, &parts));
+  CountingRamp ramp(std::move(parts));
+  VlCaptureIfc* capture = ramp.get_capture_ifc();
+  struct Read {
+    uint32_t ts;
+    uint32_t wanted;  // 0: the whole window, as initialise_read offers it
+    int32_t frames;   // offered
+    uint32_t made;    // made for this read
+  };
+  const Read reads[] = {
+      {1000, 48, 48, 48}, {1000, 48, 48, 0},     {1000, 6, 48, 0},     {1048, 48, 48, 48},
+      {1048, 0, 1024, 1024}, {1048, 48, 1024, 0}, {1048, 5000, 1024, 0}, {990, 6, 6, 6},
+  };
+  for (const Read& r : reads) {
+    const uint32_t before = ramp.made;
+    const VlMediaWindow w = r.wanted ? capture->initialise_read_frames(r.ts, r.wanted) : capture->initialise_read(r.ts);
+    ASSERT_NE(w.samples, nullptr);
+    EXPECT_EQ(w.frames, r.frames) << r.ts << "/" << r.wanted;
+    EXPECT_EQ(ramp.made - before, r.made) << r.ts << "/" << r.wanted;
+    EXPECT_EQ(w.samples[0], static_cast<int32_t>(r.ts << 16));
+    EXPECT_EQ(capture->complete_read(r.ts, w.samples, w.frames), 0);
+    EXPECT_EQ(capture->complete_read(r.ts, w.samples, w.frames + 1), 1);
+  }
 }
 
 // A generator that leaves generate empty.

@@ -3,6 +3,7 @@
 #include "linuxptp/ptp4l_source.h"
 #include "vl/vl_posix_ptp.h"
 #include "vlsys/vl_log.h"
+#include "vlsys/vl_ticker.h"
 #include "vlsys/vl_time.h"
 
 #include <unistd.h>
@@ -26,18 +27,19 @@ uint64_t ptp_now(uint32_t tai_offset) {
   return (static_cast<uint64_t>(ts.tv_sec) + tai_offset) * vl_ns_per_second + static_cast<uint64_t>(ts.tv_nsec);
 }
 
-// The real-time clock expiry, long past, from which a timer ticks on the
-// multiples of its period on the PTP scale.
-uint64_t first_expiry(uint64_t period_ns, uint32_t tai_offset) {
+// The phase on the real-time clock at which a timer ticks on the multiples
+// of its period on the PTP scale.
+uint64_t phase(uint64_t period_ns, uint32_t tai_offset) {
   const uint64_t shift = static_cast<uint64_t>(tai_offset) * vl_ns_per_second % period_ns;
   return period_ns - shift;
 }
 
-// Timers on the real-time clock in phase with PTP time.
+// Timers on the real-time clock in phase with PTP time; those of one period
+// share a thread.
 class PtpTimers {
  public:
   ~PtpTimers() {
-    for (const Entry& e : entries_) vl_timer_dtor(e.timer);
+    for (const Entry& e : entries_) vl_ticker_remove(e.timer);
   }
 
   VlTimerHandle create(uint64_t period_ns, vl_timer_callback callback, void* user_data, uint32_t tai_offset) {
@@ -45,39 +47,41 @@ class PtpTimers {
       errno = EINVAL;
       return nullptr;
     }
-    vl_timer* timer = vl_timer_ctor(vl_clock_realtime, callback, user_data);
-    if (!timer) return nullptr;
     std::lock_guard<std::mutex> lock(mutex_);
-    if (!vl_timer_set(timer, first_expiry(period_ns, tai_offset), period_ns)) {
-      vl_timer_dtor(timer);
+    try {
+      entries_.reserve(entries_.size() + 1);
+    } catch (const std::bad_alloc&) {
+      errno = ENOMEM;
       return nullptr;
     }
-    entries_.push_back({timer, period_ns});
+    vl_ticker_entry* timer = vl_ticker_add(vl_clock_realtime, phase(period_ns, tai_offset), period_ns, callback,
+                                           user_data);
+    if (timer) entries_.push_back({timer, period_ns});
     return timer;
   }
 
   // Leaves the list first, so that a realignment never touches a timer
   // that is going away.
   bool remove(VlTimerHandle handle) {
-    auto* timer = static_cast<vl_timer*>(handle);
+    auto* timer = static_cast<vl_ticker_entry*>(handle);
     {
       std::lock_guard<std::mutex> lock(mutex_);
       auto found = std::find_if(entries_.begin(), entries_.end(), [timer](const Entry& e) { return e.timer == timer; });
       if (found == entries_.end()) return false;
       entries_.erase(found);
     }
-    vl_timer_dtor(timer);
+    vl_ticker_remove(timer);
     return true;
   }
 
   void realign(uint32_t tai_offset) {
     std::lock_guard<std::mutex> lock(mutex_);
-    for (const Entry& e : entries_) vl_timer_set(e.timer, first_expiry(e.period_ns, tai_offset), e.period_ns);
+    for (const Entry& e : entries_) vl_ticker_move(e.timer, phase(e.period_ns, tai_offset), e.period_ns);
   }
 
  private:
   struct Entry {
-    vl_timer* timer;
+    vl_ticker_entry* timer;
     uint64_t period_ns;
   };
   std::mutex mutex_;

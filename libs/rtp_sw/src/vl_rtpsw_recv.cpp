@@ -17,12 +17,13 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
-#include <poll.h>
+#include <sys/epoll.h>
 #include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <ctime>
 #include <memory>
 #include <new>
 #include <vector>
@@ -33,8 +34,9 @@ namespace {
 
 constexpr int initial_list_capacity = 16;
 constexpr int poll_timeout_ms = 1000;
-// Datagrams taken from one socket before the others get their turn.
-constexpr int datagrams_per_turn = 16;
+// Ready sockets taken from the kernel per wake-up.
+constexpr int ready_per_wait = 64;
+constexpr uint64_t wake_spacing_ns = 50000;
 
 log4c_category_t* category = nullptr;
 // Parse errors are limited for all receivers together.
@@ -200,13 +202,12 @@ void take_datagram(RecvEntry* e, const uint8_t* b, size_t n) {
     handle_packet(e, b, n);
 }
 
-// MSG_TRUNC gives a datagram's real length.
+// One datagram per readiness report: a socket with more queued is reported
+// again at once, after the other ready ones had their turn, and no read is
+// spent on finding a socket empty. MSG_TRUNC gives a datagram's real length.
 void receive_from(RecvEntry* e) {
-  for (int i = 0; i < datagrams_per_turn && !e->inactive; ++i) {
-    const ssize_t n = vl_socket_recv(&e->socket, e->buffer, sizeof e->buffer, MSG_DONTWAIT | MSG_TRUNC);
-    if (n <= 0) return;
-    take_datagram(e, e->buffer, static_cast<size_t>(n));
-  }
+  const ssize_t n = vl_socket_recv(&e->socket, e->buffer, sizeof e->buffer, MSG_DONTWAIT | MSG_TRUNC);
+  if (n > 0) take_datagram(e, e->buffer, static_cast<size_t>(n));
 }
 
 bool open_socket(RecvEntry* e, const vl_host_iface* interface, const VlSdpStream& sdp) {
@@ -273,7 +274,11 @@ class VlRecvmgrSw final : public VlRecvmgr {
   bool queue(RecvEntry* entry, CommandCode code);
   // False when told to stop.
   bool process_commands();
-  void rebuild_poll_set();
+  // Adds or removes a stream's socket from the reactor's epoll set.
+  bool watch(RecvEntry* e);
+  void unwatch(RecvEntry* e);
+  // True when the interrupter is among the first `ready` of ready_.
+  bool commands_queued(int ready) const;
 
   Interrupter interrupter_;
   vl_thread thread_{};
@@ -284,17 +289,21 @@ class VlRecvmgrSw final : public VlRecvmgr {
   bool running_ = false;  // under queue_lock_
   // The reactor's own: changed only on its thread.
   VlGrowableArray<RecvEntry*> streams_;
-  std::vector<pollfd> poll_set_;
+  // The interrupter (no entry) and every listed stream's socket.
+  int epoll_fd_ = -1;
+  epoll_event ready_[ready_per_wait] = {};
 };
 
 bool VlRecvmgrSw::start() {
-  if (!vl_mutex_ctor(&queue_lock_) || !vl_condition_ctor(&queue_done_) || !interrupter_.open()) {
+  epoll_fd_ = epoll_create1(EPOLL_CLOEXEC);
+  epoll_event wake{EPOLLIN, {.ptr = nullptr}};
+  if (!vl_mutex_ctor(&queue_lock_) || !vl_condition_ctor(&queue_done_) || !interrupter_.open() || epoll_fd_ < 0 ||
+      epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, interrupter_.read_fd(), &wake) != 0) {
     VL_LOG(category, VL_LOG_ERROR, "select_reactor: cannot create barrier");
     return false;
   }
   try {
     commands_.reserve(8);
-    poll_set_.reserve(initial_list_capacity + 1);
   } catch (const std::bad_alloc&) {
     return false;
   }
@@ -313,15 +322,40 @@ void* VlRecvmgrSw::reactor_main(void* self) {
   return nullptr;
 }
 
-void VlRecvmgrSw::rebuild_poll_set() {
-  poll_set_.clear();
-  poll_set_.push_back({interrupter_.read_fd(), POLLIN, 0});
-  for (int i = 0; i < streams_.count(); ++i)
-    poll_set_.push_back({vl_socket_handle(&streams_[i]->socket), POLLIN, 0});
+// While wake-ups come in quick succession, the reactor looks for packets
+// at most once per wake_spacing_ns: a sender sends the packets of all its
+// streams at one tick, and a reactor that woke for each of them would spend
+// more on waking up than on the packets (and make the sender pay for waking
+// it). What arrives meanwhile waits in the socket at most that long; a
+// packet after a quiet spell is taken at once.
+class WakePacer {
+ public:
+  void woken() {
+    previous_ = last_;
+    last_ = vl_system_clock();
+  }
+  void pace() const {
+    if (last_ - previous_ >= wake_spacing_ns) return;
+    const uint64_t next = last_ + wake_spacing_ns;
+    const timespec until{static_cast<time_t>(next / vl_ns_per_second), static_cast<long>(next % vl_ns_per_second)};
+    clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &until, nullptr);
+  }
+
+ private:
+  uint64_t last_ = 0;
+  uint64_t previous_ = 0;
+};
+
+bool VlRecvmgrSw::watch(RecvEntry* e) {
+  epoll_event event{EPOLLIN, {.ptr = e}};
+  return epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, vl_socket_handle(&e->socket), &event) == 0;
 }
 
-// Poll rather than select: descriptors above FD_SETSIZE must not corrupt a
-// descriptor set in a daemon with many streams.
+void VlRecvmgrSw::unwatch(RecvEntry* e) { epoll_ctl(epoll_fd_, EPOLL_CTL_DEL, vl_socket_handle(&e->socket), nullptr); }
+
+// epoll rather than select: descriptors above FD_SETSIZE must not corrupt a
+// descriptor set, and a wake-up costs the ready sockets only, not all of a
+// daemon's many streams.
 void VlRecvmgrSw::run() {
   vl_sched_boost_thread();
   {
@@ -330,20 +364,29 @@ void VlRecvmgrSw::run() {
     pthread_cond_broadcast(&queue_done_.handle);
   }
   VL_LOG(category, VL_LOG_DEBUG, "select reactor thread started");
-  rebuild_poll_set();
+  WakePacer pacer;
   for (;;) {
-    const int ready = poll(poll_set_.data(), poll_set_.size(), poll_timeout_ms);
-    if (ready < 1) continue;
-    if (poll_set_[0].revents) {
+    pacer.pace();
+    const int ready = epoll_wait(epoll_fd_, ready_, ready_per_wait, poll_timeout_ms);
+    pacer.woken();
+    if (commands_queued(ready)) {
+      // Commands go first; the entries of this wake-up may be gone after
+      // them, and the sockets still ready are reported again.
       interrupter_.drain();
       if (!process_commands()) return;
-      rebuild_poll_set();
       continue;
     }
-    for (int i = 0; i < streams_.count(); ++i)
-      if ((poll_set_[static_cast<size_t>(i) + 1].revents & POLLIN) && !streams_[i]->inactive)
-        receive_from(streams_[i]);
+    for (int i = 0; i < ready; ++i) {
+      auto* e = static_cast<RecvEntry*>(ready_[i].data.ptr);
+      if (!e->inactive) receive_from(e);
+    }
   }
+}
+
+bool VlRecvmgrSw::commands_queued(int ready) const {
+  for (int i = 0; i < ready; ++i)
+    if (!ready_[i].data.ptr) return true;
+  return false;
 }
 
 bool VlRecvmgrSw::process_commands() {
@@ -353,11 +396,19 @@ bool VlRecvmgrSw::process_commands() {
     RecvEntry* e = command.entry;
     switch (command.code) {
       case CommandCode::add:
-        if (!streams_.append(e)) e->dropped = true;
+        if (!watch(e)) {
+          e->dropped = true;
+        } else if (!streams_.append(e)) {
+          unwatch(e);
+          e->dropped = true;
+        }
         break;
       case CommandCode::remove: {
         const int index = streams_.find(e);
-        if (index >= 0) streams_.remove_at(index);
+        if (index >= 0) {
+          unwatch(e);
+          streams_.remove_at(index);
+        }
         e->dropped = true;
         break;
       }
@@ -483,6 +534,7 @@ VlRecvmgrSw::~VlRecvmgrSw() {
   for (int i = streams_.count() - 1; i >= 0; --i) release(streams_[i]);
   for (const Command& command : commands_)
     if (command.code == CommandCode::add) release(command.entry);
+  if (epoll_fd_ >= 0) close(epoll_fd_);
   vl_condition_dtor(&queue_done_);
   vl_mutex_dtor(&queue_lock_);
 }

@@ -28,7 +28,8 @@ const VlTypeDescriptor vl_sendmgr_sw_ts = {&vl_sendmgr_ts, "VlSendmgrSw", nullpt
 
 namespace {
 
-constexpr uint32_t min_frames_per_packet = 8;
+// 125 us at 48 kHz, the shortest packet time of AES67.
+constexpr uint32_t min_frames_per_packet = 6;
 constexpr int initial_list_capacity = 16;
 
 log4c_category_t* category = nullptr;
@@ -187,6 +188,9 @@ bool open_socket(SendEntry* e, const vl_host_iface* interface, const VlSdpStream
     vl_socket_dtor(&e->socket);
     return false;
   }
+  // Connected, a send needs no route lookup of its own; should that fail,
+  // the stream sends unconnected.
+  vl_socket_connect_udp(&e->socket);
   const int buffer = vl_socket_largebuf(&e->socket, false);
   if (buffer <= 0)
     VL_LOG(category, VL_LOG_ERROR, "vl_socket_largebuf failed with errno %d", errno);

@@ -118,12 +118,28 @@ TEST_F(Sender, SequenceNumbersWrap) {
 
 TEST_F(Sender, FrameCountsAreChecked) {
   errno = 0;
-  EXPECT_EQ(add(1, 7), nullptr);
+  EXPECT_EQ(add(1, 5), nullptr);
   EXPECT_EQ(errno, EINVAL);
-  EXPECT_EQ(log_.count("Invalid frame count 7, must be at least: 8!"), 1);
-  VlStreamHandle smallest = add(1, 8);
+  EXPECT_EQ(log_.count("Invalid frame count 5, must be at least: 6!"), 1);
+  VlStreamHandle smallest = add(1, 6);
   EXPECT_NE(smallest, nullptr);
   vl_sendmgr_remove_stream(manager_, smallest);
+}
+
+// 125 us packets: a block of 16 frames holds two and a half of them, the
+// rest waits for the next block.
+TEST_F(Sender, SixFramePacketsFollowEachOther) {
+  VlStreamHandle stream = add(1, 6);
+  ASSERT_NE(stream, nullptr);
+  connect_all(stream);
+  capture(128);
+  capture(48);
+  const auto got = packets();
+  ASSERT_EQ(got.size(), 8u);
+  for (size_t i = 0; i < got.size(); ++i) {
+    EXPECT_EQ(got[i].size(), vl_rtp_header_size + 6 * 2 * 3);
+    EXPECT_EQ(vl_rtp_timestamp(got[i].data()) - vl_rtp_timestamp(got[0].data()), 6 * i);
+  }
 }
 
 TEST(SenderWindow, FrameCountAgainstBlockAndDepth) {

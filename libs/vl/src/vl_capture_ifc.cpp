@@ -7,14 +7,24 @@ namespace {
 vl_window_log::InitialiseSites read_sites;
 vl_window_log::Site read_completed_out_of_bounds;
 
-}  // namespace
+// Logs a refused window of an initialise.
 
-VlMediaWindow vl_capture_initialise_read(const char* stream_name, VlCaptureIfc* ifc, uint32_t ts) {
-  const VlMediaWindow window = ifc->initialise_read(ts);
+VlMediaWindow checked(const char* stream_name, uint32_t ts, const VlMediaWindow& window) {
   if (vl_window_log::refused(window))
     vl_window_log::report_initialise(read_sites, "vl_capture_initialise_read", stream_name, ts, window,
                                      vl_window_log::miss_by_count(window.frames));
   return window;
+}
+
+}  // namespace
+
+VlMediaWindow vl_capture_initialise_read(const char* stream_name, VlCaptureIfc* ifc, uint32_t ts) {
+  return checked(stream_name, ts, ifc->initialise_read(ts));
+}
+
+VlMediaWindow vl_capture_initialise_read_frames(const char* stream_name, VlCaptureIfc* ifc, uint32_t ts,
+                                                uint32_t wanted) {
+  return checked(stream_name, ts, ifc->initialise_read_frames(ts, wanted));
 }
 
 int32_t vl_capture_complete_read(const char* stream_name, VlCaptureIfc* ifc, uint32_t ts, const int32_t* samples,

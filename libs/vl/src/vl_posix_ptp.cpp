@@ -1,5 +1,6 @@
 #include "vl/vl_posix_ptp.h"
 
+#include "vlsys/vl_ticker.h"
 #include "vlsys/vl_time.h"
 
 #include <cstring>
@@ -16,21 +17,15 @@ uint64_t realtime_now() {
   return static_cast<uint64_t>(ts.tv_sec) * vl_ns_per_second + static_cast<uint64_t>(ts.tv_nsec);
 }
 
-// Ticks on the multiples of the period on the real-time (PTP) scale: the
-// first expiry is `period` after the epoch, long past, so the timer fires at
-// once and then stays in phase with every other timer of that period.
+// Ticks on the multiples of the period on the real-time (PTP) scale, in
+// phase with every other timer of that period and on the same thread; the
+// first tick comes at once.
 VlTimerHandle create_aligned_timer(uint64_t period_ns, vl_timer_callback callback, void* user_data) {
-  vl_timer* timer = vl_timer_ctor(vl_clock_realtime, callback, user_data);
-  if (!timer) return nullptr;
-  if (!vl_timer_set(timer, period_ns, period_ns)) {
-    vl_timer_dtor(timer);
-    return nullptr;
-  }
-  return timer;
+  return vl_ticker_add(vl_clock_realtime, 0, period_ns, callback, user_data);
 }
 
 bool remove_timer(VlTimerHandle handle) {
-  vl_timer_dtor(static_cast<vl_timer*>(handle));
+  vl_ticker_remove(static_cast<vl_ticker_entry*>(handle));
   return true;
 }
 

@@ -63,7 +63,8 @@ class Encoder final : public VlEnc {
     uint64_t done = 0;
     for (int pass = 0; pass < 2 && done < wanted; ++pass) {
       const uint32_t position = ts + static_cast<uint32_t>(done);
-      const VlMediaWindow window = vl_capture_initialise_read(stream_name_, capture_, position);
+      const auto left = static_cast<uint32_t>(wanted - done);
+      const VlMediaWindow window = vl_capture_initialise_read_frames(stream_name_, capture_, position, left);
       if (!window.samples || window.frames < 1) return 0;
       const auto n = static_cast<int32_t>(std::min<uint64_t>(static_cast<uint64_t>(window.frames), wanted - done));
       out = encode_frames<Wire>(window.samples, frame_stride_, map->entries(), channels, n, out);

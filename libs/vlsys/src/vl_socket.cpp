@@ -74,6 +74,21 @@ ip_mreq membership_of(const vl_socket* sock) {
   return request;
 }
 
+// A connected UDP socket reports an ICMP error that an earlier datagram drew
+// (port or host unreachable) on its next send, which then sends nothing;
+// unconnected, it would never have heard of it. That send is repeated once,
+// so that connecting changes nothing that a sender sees.
+bool reports_earlier_datagram(int error) {
+  return error == ECONNREFUSED || error == EHOSTUNREACH || error == ENETUNREACH || error == EHOSTDOWN ||
+         error == ENOPROTOOPT;
+}
+
+ssize_t send_connected(int fd, const void* data, std::size_t length, int flags) {
+  const ssize_t sent = send(fd, data, length, flags);
+  if (sent >= 0 || !reports_earlier_datagram(errno)) return sent;
+  return send(fd, data, length, flags);
+}
+
 bool bind_to_device(vl_socket* sock, const char* itf) {
   if (setsockopt(sock->handle, SOL_SOCKET, SO_BINDTODEVICE, itf, static_cast<socklen_t>(strlen(itf))) == 0)
     return true;
@@ -118,6 +133,7 @@ vl_socket* vl_socket_ctor(vl_socket* sock, const char* address_text, uint16_t po
   }
   target->type = type;
   target->handle = fd;
+  target->connected = false;
   const int reuse = 1;
   if (setsockopt(fd, SOL_SOCKET, SO_REUSEADDR, &reuse, sizeof reuse) != 0) {
     vl_socket_errlog("'setsockopt(self->handle, SOL_SOCKET, SO_REUSEADDR, (const char *)&reuse, sizeof(reuse))'");
@@ -145,6 +161,7 @@ vl_socket* vl_socket_dtor(vl_socket* sock) {
     close(sock->handle);
   }
   sock->handle = -1;
+  sock->connected = false;
   return sock;
 }
 
@@ -213,6 +230,17 @@ int vl_socket_connect(vl_socket* sock) {
         "'connect(self->handle, (const struct sockaddr *)&self->remote_addr, sizeof(self->remote_addr))'");
     return -1;
   }
+  return 0;
+}
+
+int vl_socket_connect_udp(vl_socket* sock) {
+  if (!sock || !is_udp(sock)) return -1;
+  if (connect(sock->handle, reinterpret_cast<const sockaddr*>(&sock->remote_addr), sizeof sock->remote_addr) != 0) {
+    vl_socket_errlog(
+        "'connect(self->handle, (const struct sockaddr *)&self->remote_addr, sizeof(self->remote_addr))'");
+    return -1;
+  }
+  sock->connected = true;
   return 0;
 }
 
@@ -294,6 +322,7 @@ ssize_t vl_socket_send(vl_socket* sock, const void* data, std::size_t length, in
     case SOCK_STREAM:
       return send(sock->handle, data, length, flags);
     case SOCK_DGRAM:
+      if (sock->connected) return send_connected(sock->handle, data, length, flags);
       return sendto(sock->handle, data, length, flags, reinterpret_cast<const sockaddr*>(&sock->remote_addr),
                     sizeof sock->remote_addr);
     default:

@@ -255,6 +255,40 @@ TEST_F(SocketTest, ConnectOnUdpDoesNothing) {
   EXPECT_EQ(vl_socket_bind(&a_, nullptr, nullptr, 0), -1) << "no local address";
 }
 
+// A UDP port of 127.0.0.1 that nothing listens on.
+uint16_t closed_udp_port() {
+  vl_socket probe{};
+  vl_socket_ctor(&probe, "127.0.0.1", 0, SOCK_DGRAM);
+  vl_socket_bind(&probe, nullptr, "127.0.0.1", 0);
+  const uint16_t port = local_port(probe);
+  vl_socket_dtor(&probe);
+  return port;
+}
+
+TEST_F(SocketTest, ConnectedUdpProducerSendsToItsDestination) {
+  ASSERT_NE(vl_socket_ctor(&b_, "127.0.0.1", 0, SOCK_DGRAM), nullptr);
+  ASSERT_EQ(vl_socket_bind(&b_, nullptr, "127.0.0.1", 0), 0);
+  ASSERT_NE(vl_socket_ctor(&a_, "127.0.0.1", local_port(b_), SOCK_DGRAM), nullptr);
+  ASSERT_EQ(vl_socket_bind(&a_, nullptr, "127.0.0.1", 0), 0);
+  ASSERT_EQ(vl_socket_enable_producer(&a_, 0, 1), 0);
+  ASSERT_EQ(vl_socket_connect_udp(&a_), 0);
+  EXPECT_TRUE(a_.connected);
+  EXPECT_EQ(vl_socket_send(&a_, "rtp", 3, 0), 3);
+  char buf[8] = {};
+  EXPECT_EQ(recv(b_.handle, buf, sizeof buf, 0), 3);
+  vl_socket_dtor(&a_);
+  EXPECT_FALSE(a_.connected);
+}
+
+// Connected, the socket hears of the port unreachable that each datagram
+// draws, and the next send reports it; no send may fail for that.
+TEST_F(SocketTest, ConnectedUdpProducerIgnoresEarlierDatagramsErrors) {
+  ASSERT_NE(vl_socket_ctor(&a_, "127.0.0.1", closed_udp_port(), SOCK_DGRAM), nullptr);
+  ASSERT_EQ(vl_socket_bind(&a_, nullptr, "127.0.0.1", 0), 0);
+  ASSERT_EQ(vl_socket_connect_udp(&a_), 0);
+  for (int i = 0; i < 10; ++i) EXPECT_EQ(vl_socket_send(&a_, "rtp", 3, 0), 3) << "send " << i;
+}
+
 TEST_F(SocketTest, AcceptFailureIsLogged) {
   ASSERT_NE(vl_socket_ctor(&a_, "127.0.0.1", 0, SOCK_STREAM), nullptr);
   EXPECT_EQ(vl_socket_accept(&a_), nullptr);  // not listening

@@ -13,7 +13,7 @@ class VlGeneratorRamp final : public VlGenerator {
 
   const VlTypeDescriptor& type() const override { return vl_generator_ramp_ts; }
   const char* name() override { return "GeneratorRamp"; }
-  uint32_t generate(uint32_t ts) override;
+  uint32_t generate(uint32_t ts, uint32_t frames) override;
 };
 
 // Null with errno: EINVAL (rate or block size), ENODEV (no clock reference),

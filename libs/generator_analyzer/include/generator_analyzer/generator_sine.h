@@ -14,7 +14,7 @@ class VlGeneratorSine final : public VlGenerator {
   const VlTypeDescriptor& type() const override { return vl_generator_sine_ts; }
   const char* name() override { return "GeneratorSine"; }
   bool store(json_t* json) const override;
-  uint32_t generate(uint32_t ts) override;
+  uint32_t generate(uint32_t ts, uint32_t frames) override;
 
   vl_rational frequency() const { return frequency_; }
 

@@ -6,9 +6,9 @@
 
 #include "generator_analyzer/vl_test_device.h"
 #include "vl/vl_mediadrv.h"
+#include "vlsys/vl_yielding_mutex.h"
 
 #include <memory>
-#include <mutex>
 #include <vector>
 
 extern const VlMediadrvTypeDescriptor vl_generator_ts;
@@ -23,9 +23,9 @@ class VlGenerator : public VlMediadrvAudio {
   VlPlayIfc* get_play_ifc() override { return nullptr; }
   bool store(json_t* json) const override;
 
-  // Fills the sample buffer with the block that starts at ts; returns the
-  // frames written.
-  virtual uint32_t generate(uint32_t ts);
+  // Fills the first `frames` frames of the sample buffer (at most the
+  // block) with the signal from ts on; returns the frames written.
+  virtual uint32_t generate(uint32_t ts, uint32_t frames);
 
   const VlMediaProperties& properties() const { return properties_; }
   uint32_t block_frames() const { return properties_.buffer_frames; }
@@ -45,6 +45,7 @@ class VlGenerator : public VlMediadrvAudio {
     explicit Capture(VlGenerator& generator) : generator_(generator) {}
     const VlMediaProperties* properties() override { return &generator_.properties_; }
     VlMediaWindow initialise_read(uint32_t ts) override;
+    VlMediaWindow initialise_read_frames(uint32_t ts, uint32_t wanted) override;
     int32_t complete_read(uint32_t ts, const int32_t* samples, int32_t frames) override;
     VlTimestampRelation timestamp_relation() override { return {0, 0}; }
     uint32_t current_timestamp() override { return generator_.current_timestamp(); }
@@ -58,6 +59,8 @@ class VlGenerator : public VlMediadrvAudio {
 
   struct Ticker;
 
+  // The samples from ts on, at least `frames` of them (at most the block).
+  VlMediaWindow read(uint32_t ts, uint32_t frames);
   static void tick(void* ticker);
   VlTimerHandle add_timer(uint32_t start_ts, uint32_t interval, vl_capture_timer_callback callback, void* user);
   bool remove_timer(Timer* timer);
@@ -65,14 +68,19 @@ class VlGenerator : public VlMediadrvAudio {
 
   VlMediaProperties properties_;
   std::unique_ptr<int32_t[]> samples_;
-  uint32_t last_read_ts_ = 0;
+  // What the sample buffer holds: the frames made at the last read from
+  // its timestamp on. The streams of one generator read the same frames in
+  // one tick, and a repeated read is served without making them again.
+  uint32_t made_ts_ = 0;
+  uint32_t made_frames_ = 0;
   Capture capture_{*this};
   // Held while timer callbacks run: the streams of one generator read its
   // one sample buffer in turn.
-  std::mutex timers_mutex_;
+  VlYieldingMutex timers_mutex_;
   std::vector<Ticker*> tickers_;
 };
 
+// generate of a whole block.
 uint32_t vl_generator_generate(VlGenerator* self, uint32_t ts);
 
 // Creates "velanto.generator" and registers the sine, then the ramp

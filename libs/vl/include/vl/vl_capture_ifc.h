@@ -20,6 +20,13 @@ class VlCaptureIfc {
   virtual const VlMediaProperties* properties() = 0;
   // The frame ts in the ring and the frames readable contiguously from it.
   virtual VlMediaWindow initialise_read(uint32_t ts) = 0;
+  // initialise_read for a reader that accesses at most `wanted` frames: a
+  // driver that computes its samples on demand computes only those. A ring
+  // offers its whole window.
+  virtual VlMediaWindow initialise_read_frames(uint32_t ts, uint32_t wanted) {
+    (void)wanted;
+    return initialise_read(ts);
+  }
   // Ends a read of `frames` frames from `samples` at ts: 0 when it was in
   // bounds, otherwise the signed number of frames it was out of bounds by.
   virtual int32_t complete_read(uint32_t ts, const int32_t* samples, int32_t frames) = 0;
@@ -38,5 +45,8 @@ class VlCaptureIfc {
 // messages, then the operation's own arguments. They return the operation's
 // result unchanged and log out-of-bounds accesses (rate-limited per message).
 VlMediaWindow vl_capture_initialise_read(const char* stream_name, VlCaptureIfc* ifc, uint32_t ts);
+// The same through initialise_read_frames, with the same messages.
+VlMediaWindow vl_capture_initialise_read_frames(const char* stream_name, VlCaptureIfc* ifc, uint32_t ts,
+                                                uint32_t wanted);
 int32_t vl_capture_complete_read(const char* stream_name, VlCaptureIfc* ifc, uint32_t ts, const int32_t* samples,
                                  int32_t frames);

@@ -22,6 +22,8 @@ struct vl_socket {
   // 0 in a fresh zero-filled record: no socket yet; -1 once closed.
   int handle;
   uint8_t dscp;  // applied to outgoing packets of a producer; 0: none
+  // A UDP sender whose destination the kernel keeps (vl_socket_connect_udp).
+  bool connected;
 };
 
 // Size of the text vl_printable_addr allocates.
@@ -45,6 +47,11 @@ int vl_socket_listen(vl_socket* sock);
 vl_socket* vl_socket_accept(vl_socket* listening);
 // TCP only; a UDP record returns 0 without doing anything.
 int vl_socket_connect(vl_socket* sock);
+
+// Fixes a UDP producer's destination (remote_addr) in the kernel, so that
+// sends need no route lookup of their own; call it once the producer is
+// enabled. Sends then go without an address. 0, or -1 after logging.
+int vl_socket_connect_udp(vl_socket* sock);
 
 int vl_socket_enable_producer(vl_socket* sock, uint8_t dscp, uint8_t ttl);
 int vl_socket_disable_producer(vl_socket* sock);

@@ -38,7 +38,7 @@ VlJsonRef json_argument(const std::string& text, const char* what);
 VlJsonRef channel_map_argument(const std::string& text);
 
 void add_device_commands(CLI::App& app, Context& context);   // status, sessions, session, info
-void add_stream_commands(CLI::App& app, Context& context);   // send, receive, stream, sdp
+void add_stream_commands(CLI::App& app, Context& context);   // send, receive, stream, sdp, discover
 void add_audio_commands(CLI::App& app, Context& context);    // audio
 void add_system_commands(CLI::App& app, Context& context);   // config, ptp, log
 void add_events_command(CLI::App& app, Context& context);    // events

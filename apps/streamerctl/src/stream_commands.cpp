@@ -1,5 +1,5 @@
-// send, receive, stream and sdp: streams of a session and the SDP records
-// that describe them.
+// send, receive, stream, sdp and discover: streams of a session, the SDP
+// records that describe them and the streams that others announce.
 #include "commands.h"
 #include "sdp_writer.h"
 #include "views.h"
@@ -8,6 +8,7 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <ctime>
 #include <fstream>
@@ -26,6 +27,7 @@ struct SdpArgs {
   SdpOptions options;
   double ptime_ms = 0;
   std::string file;  // --sdp
+  std::string from;  // --from: the session name of an announced stream
 };
 
 struct StreamArgs {
@@ -164,6 +166,34 @@ std::string sender_sdp(StreamArgs& args, const json_t* device, bool frames_given
   return written_sdp(args.sdp, frames_given);
 }
 
+// The SDP of the announced stream named `name`; empty after saying why.
+std::string announced_sdp(DaemonLink& link, const std::string& name) {
+  const std::optional<VlJsonRef> result = link.request(VL_IPC_CMD_SAP_LIST, nullptr);
+  if (!result) return "";
+  std::vector<std::string> found;
+  std::size_t index = 0;
+  const json_t* entry = nullptr;
+  json_array_foreach(json_object_get(result->get(), "sap_list"), index, entry) {
+    const std::string sdp = text_of(entry, "sap_sdp");
+    if (text_of(entry, "sap_session_name") == name && std::find(found.begin(), found.end(), sdp) == found.end())
+      found.push_back(sdp);
+  }
+  if (found.size() == 1) return found.front();
+  if (found.empty())
+    complain("no announced stream is named '" + name + "' (see streamerctl discover)");
+  else
+    complain(std::to_string(found.size()) + " announced streams are named '" + name + "': give --sdp");
+  return "";
+}
+
+// The receiver's SDP: the file, or the announced stream's.
+std::string receiver_sdp(DaemonLink& link, const SdpArgs& args) {
+  if (!args.from.empty()) return announced_sdp(link, args.from);
+  const std::string sdp = read_text(args.file);
+  if (sdp.empty()) complain("cannot read an SDP record from '" + args.file + "'");
+  return sdp;
+}
+
 uint32_t stream_type(const std::string& direction) { return direction == "snd" ? 1 : 2; }
 
 // Applies a channel map given with the add; 0 or 1.
@@ -182,6 +212,33 @@ int apply_map(Context& context, DaemonLink& link, const StreamArgs& args) {
 
 std::string added_text(const char* what, const StreamArgs& args) {
   return std::string(what) + " added to " + args.address + ":" + std::to_string(args.port) + " with " + args.device + "\n";
+}
+
+void add_announce(CLI::App* send, Context& context) {
+  auto args = std::make_shared<StreamArgs>();
+  auto state = std::make_shared<std::string>();
+  CLI::App* announce = send->add_subcommand("announce", "Switch SAP announcing of a session's sender on or off");
+  add_stream_position(announce, *args, false);
+  announce->add_option("STATE", *state, "on or off")->required()->check(CLI::IsMember({"on", "off"}));
+  announce->callback([&context, args, state] {
+    run_linked(context, [&](DaemonLink& link) {
+      const VlJsonRef parameter(json_pack("{s:o, s:i}", "session_id", session_id(args->address, args->port),
+                                          "stream_sap", *state == "on" ? 1 : 0));
+      return request_and_show(context, link, VL_IPC_CMD_SAP_SET, parameter.get(), [&](const json_t*) {
+        return "sender of " + args->address + ":" + std::to_string(args->port) + " announced: " + *state + "\n";
+      });
+    });
+  });
+}
+
+void add_discover(CLI::App& app, Context& context) {
+  app.add_subcommand("discover", "List the streams other devices announce (SAP)")->callback([&context] {
+    run_linked(context, [&](DaemonLink& link) {
+      return request_and_show(context, link, VL_IPC_CMD_SAP_LIST, nullptr, [](const json_t* result) {
+        return view_discovered(json_object_get(result, "sap_list"));
+      });
+    });
+  });
 }
 
 void add_send(CLI::App& app, Context& context) {
@@ -214,6 +271,7 @@ void add_send(CLI::App& app, Context& context) {
       return apply_map(context, link, *args);
     });
   });
+  add_announce(send, context);
 }
 
 void add_receive(CLI::App& app, Context& context) {
@@ -223,16 +281,16 @@ void add_receive(CLI::App& app, Context& context) {
   args->direction = "rcv";
   CLI::App* add = receive->add_subcommand("add", "Play a session's stream on a device");
   add_stream_position(add, *args, true);
-  add->add_option("--sdp", args->sdp.file, "the sender's SDP record ('-': standard input)")->required();
+  CLI::Option* file = add->add_option("--sdp", args->sdp.file, "the sender's SDP record ('-': standard input)");
+  CLI::Option* from = add->add_option("--from", args->sdp.from, "the session name of a stream the daemon discovered");
+  file->excludes(from);
+  add->require_option(1, 1);
   add->add_option("--delay", args->delay, "end-to-end delay in frames")->check(CLI::Range(0, 1 << 20));
   add->add_option("--map", args->map, "channel map to apply, such as 0,1,-1 (default: none connected)");
   add->callback([&context, args] {
     run_linked(context, [&](DaemonLink& link) {
-      const std::string sdp = read_text(args->sdp.file);
-      if (sdp.empty()) {
-        complain("cannot read an SDP record from '" + args->sdp.file + "'");
-        return 1;
-      }
+      const std::string sdp = receiver_sdp(link, args->sdp);
+      if (sdp.empty()) return 1;
       const VlJsonRef parameter(json_pack("{s:o, s:s, s:s, s:i}", "session_id", session_id(args->address, args->port),
                                           "audio_device_name", args->device.c_str(), "stream_sdp", sdp.c_str(),
                                           "stream_end2enddelay", static_cast<int>(args->delay)));
@@ -304,4 +362,5 @@ void add_stream_commands(CLI::App& app, Context& context) {
   add_receive(app, context);
   add_stream(app, context);
   add_sdp(app, context);
+  add_discover(app, context);
 }

@@ -232,6 +232,20 @@ std::string view_statistics(const json_t* info_list) {
   return table.render();
 }
 
+std::string view_discovered(const json_t* sap_list) {
+  Table table({"NAME", "GROUP", "PORT", "ENCODING", "PTIME", "CLOCK", "ORIGIN", "INTERFACE"});
+  std::size_t index = 0;
+  const json_t* entry = nullptr;
+  json_array_foreach(sap_list, index, entry) {
+    char ptime[32];
+    std::snprintf(ptime, sizeof ptime, "%g", json_number_value(json_object_get(entry, "sap_ptime")));
+    table.add({text(entry, "sap_session_name"), text(entry, "sap_group"), number(entry, "sap_port"),
+               text(entry, "sap_encoding"), ptime, text(entry, "sap_clock_reference"), text(entry, "sap_origin"),
+               text(entry, "sap_interface")});
+  }
+  return table.render();
+}
+
 int log_priority_from_text(const std::string& value) {
   for (const auto& [priority, name] : priorities)
     if (value == name) return priority;

@@ -19,6 +19,8 @@ std::string view_channel_names(const json_t* audio_device);
 std::string view_audio_configs(const json_t* audio_devices);
 // "log_category_list": category name -> priority.
 std::string view_log_categories(const json_t* categories);
+// "sap_list": the streams other devices announce.
+std::string view_discovered(const json_t* sap_list);
 // "session_info_list": RTCP statistics per session and stream.
 std::string view_statistics(const json_t* info_list);
 

@@ -6,6 +6,7 @@
 #include "vl/vl_device_config.h"
 #include "vl/vl_net.h"
 #include "vl/vl_ptp.h"
+#include "vl/vl_sap.h"
 #include "vlsys/host_process.h"
 #include "vlsys/vl_log.h"
 #include "vlsys/vl_sched.h"
@@ -77,6 +78,7 @@ VlDevice* vl_streamer_startup(const char* interface_name) {
   if (!streamer->device) return fail_startup("Could not initialize VELANTO device!");
   if (!vl_network_interface_update(streamer->device, interface_name))
     return fail_startup("Could not find any network interfaces for VELANTO!");
+  vl_sap_start(streamer->device);
   vl_ptp_poll(streamer->device);
   if (vl_device_audio_init(streamer->device) < 0) {
     progress(" failed.\n");
@@ -97,6 +99,8 @@ void vl_streamer_shutdown(VlDevice* device) {
     VL_LOG(streamer->category, VL_LOG_ERROR, "Invalid velanto device to release!");
     return;
   }
+  // Deletions go out for every announced sender before the sessions go.
+  vl_sap_stop(device);
   vl_device_del_sessions(device);
   vl_ptp_poll(nullptr);
   vl_device_dtor(streamer->device);

@@ -73,6 +73,7 @@ void load_session(VlDevice* device, const json_t* saved) {
         vl_stream_sender_load(device, session->interface, session->rtcp.ssrc, sender_json));
     if (sender && vl_session_add_send(session, sender.get()) == 0) {
       sender.release();
+      vl_sap_announce(device, session);
     } else if (sender) {
       VL_LOG(vl_log_general(), VL_LOG_ERROR, "Could not add output stream to session %s:%i!", id.address, id.port);
     } else {

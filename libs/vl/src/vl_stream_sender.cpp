@@ -27,6 +27,7 @@ using SenderPtr = std::unique_ptr<VlStreamSender, VlStreamDeleter>;
 }  // namespace
 
 VlStreamSender::~VlStreamSender() {
+  sap_announcement_.reset();
   if (manager_ && handle_) vl_sendmgr_remove_stream(manager_, handle_);
 }
 
@@ -86,6 +87,7 @@ void VlStreamSender::read_own_keys(const json_t* json) {
     switch (vl_json_key("VlStreamSender", name, value)) {
       case VL_KEY_STREAM_DSCP: dscp_ = static_cast<uint32_t>(json_integer_value(value)); break;
       case VL_KEY_STREAM_PACKETDURATION: packet_duration_ = static_cast<int32_t>(json_integer_value(value)); break;
+      case VL_KEY_STREAM_SAP: sap_enabled_ = json_integer_value(value) != 0; break;
       default: break;
     }
   }
@@ -116,6 +118,7 @@ json_t* VlStreamSender::encode() const {
   if (!json || !VlStream::store(json.get())) return nullptr;
   json_object_set_new(json.get(), key(VL_KEY_STREAM_DSCP), json_integer(dscp_));
   json_object_set_new(json.get(), key(VL_KEY_STREAM_PACKETDURATION), json_integer(packet_duration_));
+  json_object_set_new(json.get(), key(VL_KEY_STREAM_SAP), json_integer(sap_enabled_ ? 1 : 0));
   return json.release();
 }
 
@@ -185,6 +188,7 @@ VlStreamSender* vl_stream_sender_load(VlDevice* device, const VlNetworkInterface
   if (dscp == 0) dscp = default_dscp;
   SenderPtr stream(vl_stream_sender_ctor(interface, sdp, audio_device, ssrc, seqno, packet_duration, dscp));
   if (!stream || vl_stream_apply_stored_map(stream.get(), json) != 0) return nullptr;
+  stream->set_sap_enabled(integer_member(json, VL_KEY_STREAM_SAP, 1) != 0);
   return stream.release();
 }
 

@@ -7,6 +7,7 @@
 #include "vlsys/vl_socket.h"
 #include "vlutil/vl_event.h"
 #include "vlutil/vl_ipc.h"
+#include "vlutil/vl_json.h"
 
 #include <algorithm>
 #include <atomic>
@@ -307,6 +308,24 @@ int vl_ipc_client_call(uint32_t command, json_t* parameter, VlJsonRef* response)
 }
 
 int vl_ipc_client_send(uint32_t command, json_t* parameter) { return vl_ipc_client_call(command, parameter, nullptr); }
+
+int vl_ipc_client_sap_list(VlJsonRef* list) {
+  VlJsonRef response;
+  const int result = vl_ipc_client_call(VL_IPC_CMD_SAP_LIST, nullptr, &response);
+  if (list) *list = VlJsonRef::borrow(json_object_get(response.get(), vl_json_keys[VL_KEY_SAP_LIST].name));
+  return result;
+}
+
+int vl_ipc_client_sap_set(const char* address, uint16_t port, bool enabled) {
+  VlSessionId id{};
+  if (!vl_session_id_make(address, port, &id)) {
+    errno = EINVAL;
+    return -1;
+  }
+  const VlJsonRef parameter(json_pack("{s:o, s:i}", vl_json_keys[VL_KEY_SESSION_ID].name, vl_session_id_encode(id),
+                                      vl_json_keys[VL_KEY_STREAM_SAP].name, enabled ? 1 : 0));
+  return vl_ipc_client_call(VL_IPC_CMD_SAP_SET, parameter.get(), nullptr);
+}
 
 bool vl_ipc_client_connected() {
   if (!client) return false;

@@ -109,7 +109,7 @@ int remap_stream(VlSession* session, json_int_t type, const json_t* map, const j
   return 0;
 }
 
-// Response numbers 0 to 23, as the server's command table.
+// Response numbers 0 to 25, as the server's command table.
 constexpr vl_ipc_response_handler handlers[VL_IPC_CMD_COUNT] = {
     vl_error_response,          vl_init_response,          vl_accept_response,
     vl_accept_response,         vl_load_response,          vl_accept_response,
@@ -119,6 +119,7 @@ constexpr vl_ipc_response_handler handlers[VL_IPC_CMD_COUNT] = {
     vl_accept_response,         vl_accept_response,        vl_audio_release_response,
     vl_accept_response,         vl_log_get_categories_response, vl_accept_response,
     vl_ptp_get_status_response, vl_accept_response,        vl_accept_response,
+    vl_sap_list_response,       vl_sap_set_response,
 };
 
 }  // namespace
@@ -276,5 +277,21 @@ int vl_ptp_get_status_response(VlDevice** mirror, const json_t* parameter) {
   if (!*mirror) return 0;
   VlLock lock((*mirror)->ptp_lock);
   (*mirror)->ptp_status = *status;
+  return 0;
+}
+
+int vl_sap_list_response(VlDevice**, const json_t* parameter) {
+  if (!vl_json_check(parameter, "vl_sap_list_response", 1, VL_KEY_SAP_LIST))
+    return fail("Invalid SAP list response received!");
+  return 0;
+}
+
+int vl_sap_set_response(VlDevice** mirror, const json_t* parameter) {
+  if (!vl_json_check(parameter, "vl_sap_set_response", 2, VL_KEY_SESSION_ID, VL_KEY_STREAM_SAP))
+    return fail("Invalid SAP announcement response received!");
+  if (!*mirror) return 0;
+  VlStreamSender* sender = vl_session_get_sender(session_of(*mirror, parameter));
+  if (!sender) return fail("Could not find the sender whose announcement changed!");
+  sender->set_sap_enabled(json_integer_value(member(parameter, VL_KEY_STREAM_SAP)) != 0);
   return 0;
 }

@@ -5,6 +5,7 @@
 #include "vlipc/vlipc_init.h"
 #include "vlipc/vlipc_log.h"
 #include "vlipc/vlipc_ptp.h"
+#include "vlipc/vlipc_sap.h"
 #include "vlipc/vlipc_session.h"
 #include "vlipc/vlipc_stream.h"
 
@@ -16,4 +17,5 @@ void vlipc_register_handlers() {
   vlipc_log_register();
   vlipc_ptp_register();
   vlipc_event_register();
+  vlipc_sap_register();
 }

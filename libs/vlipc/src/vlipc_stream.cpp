@@ -115,7 +115,11 @@ json_t* vl_stream_add_snd_request(VlDevice* device, json_t* parameter) {
   if (vl_session_get_sender(target.session)) return VL_IPC_REFUSE(EIO, "Could not add sender stream!");
   SenderPtr sender(make_sender(target, parameter));
   if (!sender) return VL_IPC_REFUSE(EIO, "Could not create sender stream!");
+  // Announced unless the client asks otherwise with "stream_sap": 0.
+  const json_t* sap = vlipc_member(parameter, VL_KEY_STREAM_SAP);
+  sender->set_sap_enabled(!json_is_integer(sap) || json_integer_value(sap) != 0);
   if (vl_session_add_send(target.session, sender.get()) != 0) return VL_IPC_REFUSE(EIO, "Could not add sender stream!");
+  vl_sap_announce(device, target.session);
   return added_result(target.session, VL_IPC_STREAM_SENDER, vl_stream_sender_encode(sender.release()));
 }
 

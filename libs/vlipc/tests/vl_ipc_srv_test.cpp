@@ -117,7 +117,7 @@ TEST_F(IpcServer, RefusedRequestsGetOneErrorAndTheConnectionStays) {
   };
   const Case cases[] = {
       {R"({"command": 0, "parameter": {}})", VL_IPC_ERR_BAD_COMMAND, "Invalid command receicved: 0"},
-      {R"({"command": 24, "parameter": {}})", VL_IPC_ERR_BAD_COMMAND, "Invalid command receicved: 24"},
+      {R"({"command": 26, "parameter": {}})", VL_IPC_ERR_BAD_COMMAND, "Invalid command receicved: 26"},
       {R"({"command": -1, "parameter": {}})", VL_IPC_ERR_BAD_COMMAND, "Invalid command receicved: -1"},
       {R"({"command": 5, "parameter": {}})", VL_IPC_ERR_BAD_COMMAND, "Invalid command receicved: 5"},
       {R"({"command": "1", "parameter": {}})", VL_IPC_ERR_BAD_COMMAND, "Invalid command receicved: 0"},

@@ -11,10 +11,12 @@
 // at once; a session's own locks come after session_lock (vl_session.h).
 #pragma once
 
+#include "sap/sap_directory.h"
 #include "vl/vl_audio_device.h"
 #include "vl/vl_device_id.h"
 #include "vl/vl_net.h"
 #include "vl/vl_ptp_status.h"
+#include "vl/vl_sap.h"
 #include "vl/vl_session.h"
 #include "vlsys/vl_mutex.h"
 #include "vlutil/vl_version.h"
@@ -29,7 +31,8 @@ struct VlVersionDeleter {
 };
 
 // Members go in reverse order: the sessions, the audio devices, the PTP
-// status, the interfaces with their managers, then identity and version.
+// status, SAP (after the senders whose announcements it holds), the
+// interfaces with their managers, then identity and version.
 class VlDevice {
  public:
   VlDevice() = default;
@@ -39,6 +42,10 @@ class VlDevice {
   std::unique_ptr<VlVersion, VlVersionDeleter> version;
   std::unique_ptr<VlDeviceId> id;
   std::unique_ptr<VlNetworkInterface> interfaces;
+
+  // Made after the interface scan (vl_sap.h); null without SAP.
+  std::unique_ptr<VlSapAnnouncer> sap_announcer;
+  std::unique_ptr<VlSapDirectory> sap_directory;
 
   // Written by the PTP poller, read by the PTP commands, under ptp_lock.
   VlOwnedMutex ptp_lock;

@@ -5,6 +5,7 @@
 
 #include "vl/vl_audio_device.h"
 #include "vl/vl_net.h"
+#include "vl/vl_sap.h"
 #include "vl/vl_sendmgr.h"
 #include "vl/vl_stream.h"
 
@@ -43,6 +44,10 @@ class VlStreamSender final : public VlStream {
   void close() { closed_ = true; }
   bool is_closed() const { return closed_.load(); }
   json_t* encode() const;
+  // Whether the stream is announced with SAP; kept in its stored form.
+  bool sap_enabled() const { return sap_enabled_; }
+  void set_sap_enabled(bool enabled) { sap_enabled_ = enabled; }
+  VlSapAnnouncement& sap_announcement() { return sap_announcement_; }
 
   // Construction steps of the free functions below.
   static VlStreamSender* make(const char* sdp, const char* audio_device_name);
@@ -63,6 +68,8 @@ class VlStreamSender final : public VlStream {
   int32_t packet_duration_ = 0;
   std::atomic<bool> closed_{false};  // read by the RTCP thread
   VlReceiverInfoPtr receivers_;  // one entry per reporting remote receiver
+  bool sap_enabled_ = true;
+  VlSapAnnouncement sap_announcement_;  // withdrawn before the manager entry goes
 };
 
 // A sender of `sdp` from `audio_device` (which must be reserved) on the
@@ -77,8 +84,8 @@ VlStreamSender* vl_stream_sender_ctor(const VlNetworkInterface* interface, const
 VlStreamSender* vl_stream_sender_load(VlDevice* device, const VlNetworkInterface* interface, uint32_t ssrc,
                                       const json_t* json);
 
-// The base keys plus "stream_dscp" and "stream_packetduration"; an empty
-// object for null.
+// The base keys plus "stream_dscp", "stream_packetduration" and
+// "stream_sap" (1: announced); an empty object for null.
 json_t* vl_stream_sender_encode(const VlStreamSender* stream);
 // A detached sender from such an object; null (errno EINVAL) for an empty one.
 VlStreamSender* vl_stream_sender_decode(const json_t* json);

@@ -54,6 +54,14 @@ int vl_ipc_client_send(uint32_t command, json_t* parameter);
 // arrived.
 int vl_ipc_client_call(uint32_t command, json_t* parameter, VlJsonRef* response);
 
+// The streams that other devices announce with SAP (command 24): `list`
+// receives the "sap_list" array (keys in sap/sap_entry.h). 0 or -1 as
+// vl_ipc_client_send.
+int vl_ipc_client_sap_list(VlJsonRef* list);
+// Switches announcing of the sender of session `address`:`port` on or off
+// (command 25); the daemon keeps the choice with the sender.
+int vl_ipc_client_sap_set(const char* address, uint16_t port, bool enabled);
+
 // True while the client is connected and its reader runs.
 bool vl_ipc_client_connected();
 

@@ -44,3 +44,7 @@ int vl_audio_reserve_response(VlDevice** mirror, const json_t* parameter);
 int vl_audio_release_response(VlDevice** mirror, const json_t* parameter);
 int vl_log_get_categories_response(VlDevice** mirror, const json_t* parameter);
 int vl_ptp_get_status_response(VlDevice** mirror, const json_t* parameter);
+// Accepts a "sap_list" array.
+int vl_sap_list_response(VlDevice** mirror, const json_t* parameter);
+// The mirror's sender takes the announced state.
+int vl_sap_set_response(VlDevice** mirror, const json_t* parameter);

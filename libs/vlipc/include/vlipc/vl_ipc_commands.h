@@ -29,8 +29,10 @@ enum vl_ipc_command : uint32_t {
   VL_IPC_CMD_PTP_STATUS_GET,
   VL_IPC_CMD_EVENT_HDL_ADD,
   VL_IPC_CMD_EVENT_HDL_DEL,
+  VL_IPC_CMD_SAP_LIST,  // 24: the streams other devices announce
+  VL_IPC_CMD_SAP_SET,   // 25: announcing of a sender on or off
   VL_IPC_CMD_COUNT
 };
 
-// "error", "init", ... "event_hdl_del"; null for a number out of range.
+// "error", "init", ... "sap_set"; null for a number out of range.
 const char* vl_ipc_command_name(uint32_t command);

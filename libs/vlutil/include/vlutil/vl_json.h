@@ -107,12 +107,14 @@ enum vl_json_key_index : int {
   VL_KEY_EVENT_ORIGINATOR,
   VL_KEY_EVENT_EXCLUSIVE,
   VL_KEY_EVENT_DATA,
+  VL_KEY_STREAM_SAP,
+  VL_KEY_SAP_LIST,
   // Returned for keys that are unknown or carry the wrong type.
   VL_KEY_UNKNOWN,
   VL_KEY_COUNT
 };
 
-static_assert(VL_KEY_UNKNOWN == 93 && VL_KEY_COUNT == 94, "the key table has 94 entries");
+static_assert(VL_KEY_UNKNOWN == 95 && VL_KEY_COUNT == 96, "the key table has 96 entries");
 
 extern const vl_json_key_entry vl_json_keys[VL_KEY_COUNT];
 

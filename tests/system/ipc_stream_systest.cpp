@@ -99,7 +99,7 @@ TEST_F(StreamCommands, AddedStreamsAreDescribedAndASecondOfAKindIsRefused) {
             R"({"command": 9, "parameter": {"session_id": )" + session_id() +
                 R"(, "stream_type": 1, "stream": {"stream_sdp": )" + sdp +
                 R"(, "audio_device_name": "GeneratorRamp", "stream_channelmap": [-1, -1], "stream_dscp": 34, )"
-                R"("stream_packetduration": 48}}})");
+                R"("stream_packetduration": 48, "stream_sap": 1}}})");
   EXPECT_EQ(
       answer(add_rcv, add_parameter("AnalyzerRamp", receiving)),
       R"({"command": 10, "parameter": {"session_id": )" + session_id() +

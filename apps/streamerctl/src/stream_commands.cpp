@@ -189,6 +189,10 @@ std::string announced_sdp(DaemonLink& link, const std::string& name) {
 // The receiver's SDP: the file, or the announced stream's.
 std::string receiver_sdp(DaemonLink& link, const SdpArgs& args) {
   if (!args.from.empty()) return announced_sdp(link, args.from);
+  if (args.file.empty()) {
+    complain("give --sdp FILE or --from NAME");
+    return "";
+  }
   const std::string sdp = read_text(args.file);
   if (sdp.empty()) complain("cannot read an SDP record from '" + args.file + "'");
   return sdp;
@@ -284,7 +288,6 @@ void add_receive(CLI::App& app, Context& context) {
   CLI::Option* file = add->add_option("--sdp", args->sdp.file, "the sender's SDP record ('-': standard input)");
   CLI::Option* from = add->add_option("--from", args->sdp.from, "the session name of a stream the daemon discovered");
   file->excludes(from);
-  add->require_option(1, 1);
   add->add_option("--delay", args->delay, "end-to-end delay in frames")->check(CLI::Range(0, 1 << 20));
   add->add_option("--map", args->map, "channel map to apply, such as 0,1,-1 (default: none connected)");
   add->callback([&context, args] {

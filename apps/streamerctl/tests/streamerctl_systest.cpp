@@ -1,5 +1,6 @@
 // The real streamerctl binary, run in lab hosts against live daemons (and a
 // scripted one for events, which a daemon does not publish by itself).
+#include "sap_lab.h"
 #include "vltest/daemon.h"
 #include "vltest/device_description.h"
 #include "vltest/scripted_daemon.h"
@@ -10,6 +11,7 @@
 
 #include <chrono>
 #include <csignal>
+#include <cstdint>
 #include <fstream>
 #include <string>
 #include <vector>
@@ -155,6 +157,195 @@ TEST(StreamerctlEvents, ArePrintedUntilInterrupted) {
   events.signal(SIGINT);
   EXPECT_EQ(events.wait_exit(5s), 0) << events.output();
   EXPECT_EQ(daemon.commands, (std::vector<json_int_t>{1, 22, 23}));
+}
+
+}  // namespace
+
+namespace {
+
+// SAP: what one daemon announces, the other lists (and ffmpeg plays); what
+// ffmpeg announces, a daemon lists and receives. The announcer's and the
+// directory's own rules (intervals, time-outs, each kind of bad packet) are
+// shown by the SAP library's lab tests.
+class Discovery : public TwoDaemons {
+ protected:
+  // The entries `host`'s daemon lists.
+  VlJsonRef discovered(NetLab::Host host) {
+    const VlJsonRef result = parsed(on(host, {"--json", "discover"}).output);
+    return VlJsonRef::borrow(json_object_get(result.get(), "sap_list"));
+  }
+  // The entry named `name`, or null.
+  VlJsonRef entry(NetLab::Host host, const std::string& name) {
+    const VlJsonRef list = discovered(host);
+    std::size_t index = 0;
+    json_t* e = nullptr;
+    json_array_foreach(list.get(), index, e) {
+      if (name == json_string_value(json_object_get(e, "sap_session_name"))) return VlJsonRef::borrow(e);
+    }
+    return VlJsonRef();
+  }
+  bool listed(NetLab::Host host, const std::string& name, bool wanted = true, std::chrono::milliseconds limit = 10s) {
+    return vltest::wait_until([&] { return static_cast<bool>(entry(host, name)) == wanted; }, limit, 200ms);
+  }
+  // A ramp sender of two channels in A, announced as "Lab ramp".
+  void send_ramp_from_a() {
+    expect_ok(NetLab::A, {"audio", "reserve", "GeneratorRamp"});
+    expect_ok(NetLab::A, {"session", "add", group, port, "veth0"});
+    expect_ok(NetLab::A, {"send", "add", group, port, "GeneratorRamp", "--name", "Lab ramp", "--channels", "2",
+                          "--frames", "48"});
+  }
+  json_int_t sender_announced(NetLab::Host host) {
+    const VlJsonRef sessions = parsed(on(host, {"--json", "sessions"}).output);
+    const json_t* sender = json_object_get(json_array_get(sessions.get(), 0), "session_sender");
+    const json_t* flag = json_object_get(sender, "stream_sap");
+    return json_is_integer(flag) ? json_integer_value(flag) : -1;
+  }
+};
+
+TEST_F(Discovery, AnnouncedSenderIsListedUntilWithdrawnAndItsSwitchIsSaved) {
+  send_ramp_from_a();
+  ASSERT_TRUE(listed(NetLab::B, "Lab ramp"));
+  const VlJsonRef e = entry(NetLab::B, "Lab ramp");
+  EXPECT_STREQ(json_string_value(json_object_get(e.get(), "sap_origin")), NetLab::link_address[NetLab::A]);
+  EXPECT_STREQ(json_string_value(json_object_get(e.get(), "sap_group")), group);
+  EXPECT_EQ(json_integer_value(json_object_get(e.get(), "sap_port")), 5004);
+  EXPECT_STREQ(json_string_value(json_object_get(e.get(), "sap_encoding")), "L24/48000/2");
+  EXPECT_STREQ(json_string_value(json_object_get(e.get(), "sap_interface")), "veth1");
+  const std::string table = on(NetLab::B, {"discover"}).output;
+  EXPECT_EQ(table.rfind("NAME", 0), 0u) << table;
+  EXPECT_NE(table.find("Lab ramp"), std::string::npos) << table;
+
+  // Off sends the deletion: the entry goes at once, and the choice is saved.
+  expect_ok(NetLab::A, {"send", "announce", group, port, "off"});
+  EXPECT_TRUE(listed(NetLab::B, "Lab ramp", false, 3s));
+  expect_ok(NetLab::A, {"config", "save", "*"});
+  ASSERT_EQ(daemons_[NetLab::A]->restart(), 0);
+  ASSERT_TRUE(daemons_[NetLab::A]->wait_started()) << daemons_[NetLab::A]->process().output();
+  EXPECT_EQ(sender_announced(NetLab::A), 0);
+
+  expect_ok(NetLab::A, {"send", "announce", group, port, "on"});
+  EXPECT_EQ(sender_announced(NetLab::A), 1);
+  ASSERT_TRUE(listed(NetLab::B, "Lab ramp", true, 3s));
+  expect_ok(NetLab::A, {"stream", "del", group, port, "snd"});
+  EXPECT_TRUE(listed(NetLab::B, "Lab ramp", false, 3s));
+
+  // A sender still announced at shutdown is deleted on the way out.
+  send_ramp_from_a();
+  ASSERT_TRUE(listed(NetLab::B, "Lab ramp"));
+  EXPECT_EQ(daemons_[NetLab::A]->stop(), 0);
+  EXPECT_TRUE(listed(NetLab::B, "Lab ramp", false, 3s));
+}
+
+TEST_F(Discovery, FfmpegPlaysWhatADaemonAnnounces) {
+  send_ramp_from_a();
+  vltest::Process ffmpeg(saptest::ffmpeg_in(lab_, NetLab::B, saptest::ffmpeg_sap_play));
+  ASSERT_EQ(ffmpeg.wait_exit(30s), 0) << ffmpeg.output();
+  EXPECT_NE(ffmpeg.output().find("Audio: pcm_s24be, 48000 Hz, stereo"), std::string::npos) << ffmpeg.output();
+  EXPECT_GE(saptest::ffmpeg_decoded_samples(ffmpeg.output()), 24000) << ffmpeg.output();
+}
+
+// One second of two-channel 24-bit samples that never repeat within it.
+std::vector<int32_t> known_samples() {
+  std::vector<int32_t> samples(2 * 48000);
+  uint32_t state = 12345;
+  for (int32_t& sample : samples) {
+    state = state * 1664525u + 1013904223u;
+    sample = static_cast<int32_t>(state >> 8) - (1 << 23);  // signed 24 bits
+  }
+  return samples;
+}
+
+void write_s24le(const std::string& path, const std::vector<int32_t>& samples) {
+  std::ofstream out(path, std::ios::binary);
+  for (int32_t sample : samples)
+    for (int shift : {0, 8, 16}) out.put(static_cast<char>(sample >> shift));
+}
+
+std::vector<int32_t> read_words(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::vector<int32_t> words;
+  int32_t word = 0;
+  while (in.read(reinterpret_cast<char*>(&word), sizeof word)) words.push_back(word);
+  return words;
+}
+
+// Frames of `recorded` (channels 0 and 1 of `width`, audio in the top 24
+// bits) that follow the looped `known` in order from the first frame that
+// is not silent; 0 when that frame is not one of `known`.
+std::size_t frames_in_order(const std::vector<int32_t>& recorded, std::size_t width, const std::vector<int32_t>& known) {
+  const std::size_t period = known.size() / 2;
+  std::size_t at = 0;
+  while (at + 1 < recorded.size() / width && recorded[at * width] == 0 && recorded[at * width + 1] == 0) ++at;
+  std::size_t phase = 0;
+  while (phase < period && (known[2 * phase] != recorded[at * width] >> 8 ||
+                            known[2 * phase + 1] != recorded[at * width + 1] >> 8))
+    ++phase;
+  std::size_t count = 0;
+  for (; phase < period && (at + count) * width + 1 < recorded.size(); ++count) {
+    const std::size_t k = (phase + count) % period;
+    const std::size_t r = (at + count) * width;
+    if (known[2 * k] != recorded[r] >> 8 || known[2 * k + 1] != recorded[r + 1] >> 8) break;
+  }
+  return count;
+}
+
+// ffmpeg in A loops a known recording as 1 ms L24 packets and announces it
+// to its default group; the daemon in B lists it, receives it by name into
+// the file analyzer, and every sample arrives in order; ffmpeg's deletion
+// removes the entry.
+TEST_F(Discovery, FfmpegAnnouncementIsListedAndReceivedSampleExactByName) {
+  const std::vector<int32_t> known = known_samples();
+  const std::string recording = files_.path() + "/known.s24";
+  write_s24le(recording, known);
+  vltest::Process ffmpeg(saptest::ffmpeg_in(
+      lab_, NetLab::A,
+      "-re -stream_loop -1 -f s24le -ar 48000 -ac 2 -i " + recording +
+          " -af asetnsamples=n=48:p=0 -c:a pcm_s24be -metadata title=\"Lab file\" -f sap sap://" + group + ":" +
+          port + "?ttl=1"));
+  ASSERT_TRUE(listed(NetLab::B, "Lab file")) << ffmpeg.output();
+
+  expect_ok(NetLab::B, {"audio", "reserve", "AnalyzerFile"});
+  expect_ok(NetLab::B, {"session", "add", group, port, "veth1"});
+  expect_ok(NetLab::B, {"receive", "add", group, port, "AnalyzerFile", "--from", "Lab file", "--map", "0,1"});
+  ASSERT_TRUE(vltest::wait_until([&] { return received_packets() > 1500; }, 20s, 500ms));
+  expect_ok(NetLab::B, {"stream", "del", group, port, "rcv"});
+  expect_ok(NetLab::B, {"audio", "release", "AnalyzerFile"});
+
+  const VlJsonRef status = parsed(on(NetLab::B, {"--json", "status"}).output);
+  std::size_t width = 0;
+  std::size_t index = 0;
+  const json_t* audio = nullptr;
+  json_array_foreach(json_object_get(status.get(), "audio_device_list"), index, audio) {
+    if (std::string(json_string_value(json_object_get(audio, "audio_device_name"))) == "AnalyzerFile")
+      width = json_integer_value(json_object_get(json_object_get(audio, "audio_properties"), "channelCountPlay"));
+  }
+  ASSERT_GE(width, 2u);
+  const std::vector<int32_t> recorded = read_words(daemons_[NetLab::B]->work_dir() + "/analyzer.bin");
+  EXPECT_EQ(frames_in_order(recorded, width, known), known.size() / 2) << recorded.size() << " samples recorded";
+
+  ffmpeg.signal(SIGTERM);
+  EXPECT_TRUE(listed(NetLab::B, "Lab file", false, 3s)) << ffmpeg.output();
+  EXPECT_NE(ffmpeg.wait_exit(10s), -1);
+}
+
+// Bad SAP packets of every kind, many times over: the daemon keeps running
+// and keeps its table as it was.
+TEST_F(Discovery, FloodOfBadPacketsLeavesTheDaemonAndItsTable) {
+  send_ramp_from_a();
+  ASSERT_TRUE(listed(NetLab::B, "Lab ramp"));
+  const VlJsonRef before = entry(NetLab::B, "Lab ramp");
+  const uint16_t hash = static_cast<uint16_t>(json_integer_value(json_object_get(before.get(), "sap_msg_id_hash")));
+  for (const char* sap_group : {vl_sap_group_aes67, vl_sap_group_global}) {
+    saptest::RawSender sender(lab_, sap_group);
+    const std::vector<saptest::Bytes> bad = saptest::bad_datagrams(hash);
+    for (int round = 0; round < 200; ++round)
+      for (const saptest::Bytes& datagram : bad) ASSERT_TRUE(sender.send(datagram));
+  }
+  const VlJsonRef list = discovered(NetLab::B);
+  ASSERT_EQ(json_array_size(list.get()), 1u);
+  EXPECT_STREQ(json_string_value(json_object_get(json_array_get(list.get(), 0), "sap_sdp")),
+               json_string_value(json_object_get(before.get(), "sap_sdp")));
+  EXPECT_EQ(daemons_[NetLab::B]->stop(), 0);
 }
 
 }  // namespace

@@ -10,19 +10,10 @@
 #include <signal.h>
 #include <unistd.h>
 
-#include <regex>
 
 namespace {
 
 using namespace saptest;
-
-constexpr const char* ffmpeg_path = "/usr/bin/ffmpeg";
-
-// ffmpeg in a lab host, its diagnostics (standard error) in the output.
-std::vector<std::string> ffmpeg_in(const NetLab& lab, NetLab::Host host, const std::string& arguments) {
-  return lab.command(host, {"sh", "-c", std::string("exec ") + ffmpeg_path + " -hide_banner -nostdin -nostats " +
-                                            arguments + " 2>&1"});
-}
 
 struct SapWithFfmpeg : ::testing::Test {
   void SetUp() override { ASSERT_EQ(access(ffmpeg_path, X_OK), 0) << "ffmpeg is missing: run scripts/setup.sh"; }
@@ -46,15 +37,12 @@ TEST_F(SapWithFfmpeg, DemuxerPlaysTheAnnouncedStream) {
   auto announcer = VlSapAnnouncer::create(options);
   ASSERT_NE(add_in(rtp.net(), NetLab::A, *announcer, stream_in_a(s->sdp)), 0U);
 
-  vltest::Process ffmpeg(
-      ffmpeg_in(rtp.net(), NetLab::B, "-loglevel verbose -i sap://239.255.255.255 -t 0.5 -f null -"));
+  vltest::Process ffmpeg(ffmpeg_in(rtp.net(), NetLab::B, ffmpeg_sap_play));
   ASSERT_EQ(ffmpeg.wait_exit(30s), 0) << ffmpeg.output();
   const std::string& out = ffmpeg.output();
   EXPECT_NE(out.find("Input #0, sap"), std::string::npos) << out;
   EXPECT_NE(out.find("Audio: pcm_s24be, 48000 Hz, stereo"), std::string::npos) << out;
-  std::smatch decoded;
-  ASSERT_TRUE(std::regex_search(out, decoded, std::regex("frames decoded \\(([0-9]+) samples\\)"))) << out;
-  EXPECT_GE(std::stol(decoded[1]), 24000) << out;
+  EXPECT_GE(ffmpeg_decoded_samples(out), 24000) << out;
 }
 
 // ffmpeg in host A sends a tone as L24 RTP and announces it to its default

@@ -16,6 +16,7 @@
 #include <cstring>
 #include <memory>
 #include <optional>
+#include <regex>
 #include <string>
 #include <vector>
 
@@ -117,6 +118,53 @@ inline Bytes announcement(uint16_t hash, const std::string& sdp, bool deletion =
   const int size = vl_sap_packet_write({deletion, hash, lab_origin(NetLab::A), true, sdp}, bytes);
   bytes.resize(size > 0 ? static_cast<std::size_t>(size) : 0);
   return bytes;
+}
+
+inline constexpr const char* ffmpeg_path = "/usr/bin/ffmpeg";
+// ffmpeg's SAP demuxer finds a stream announced to the AES67 group and
+// decodes half a second of it.
+inline constexpr const char* ffmpeg_sap_play = "-loglevel verbose -i sap://239.255.255.255 -t 0.5 -f null -";
+
+// ffmpeg in a lab host, its diagnostics (standard error) in the output.
+inline std::vector<std::string> ffmpeg_in(const NetLab& lab, NetLab::Host host, const std::string& arguments) {
+  return lab.command(host, {"sh", "-c", std::string("exec ") + ffmpeg_path + " -hide_banner -nostdin -nostats " +
+                                            arguments + " 2>&1"});
+}
+
+// The samples a verbose ffmpeg run says it decoded; -1 when it says none.
+inline long ffmpeg_decoded_samples(const std::string& output) {
+  std::smatch decoded;
+  if (!std::regex_search(output, decoded, std::regex("frames decoded \\(([0-9]+) samples\\)"))) return -1;
+  return std::stol(decoded[1]);
+}
+
+// One of each kind of packet a directory must ignore: malformed, oversized,
+// compressed, encrypted, not SDP, without a hash, and a deletion of
+// `listed_hash` from another origin.
+inline std::vector<Bytes> bad_datagrams(uint16_t listed_hash) {
+  const std::string sdp = aes67_sdp("hostile", "239.9.9.9", 5004);
+  Bytes compressed = announcement(0x3333, sdp);
+  compressed[0] |= 0x01;
+  Bytes encrypted = announcement(0x3334, sdp);
+  encrypted[0] |= 0x02;
+  const Bytes other_type = {0x20, 0x00, 0x33, 0x35, 198, 18, 0, 1, 't', 'e', 'x', 't', 0x00, 'v', '=', '0'};
+  Bytes spoofed_deletion = announcement(listed_hash, "", true);
+  spoofed_deletion[7] = 99;
+  return {
+      {},
+      {0x20},
+      {0x40, 0x00, 0x33, 0x36, 198, 18, 0, 1},            // version 2
+      {0x20, 0xFF, 0x33, 0x37, 198, 18, 0, 1, 1, 2, 3},   // authentication past the end
+      {0x20, 0x00, 0x33, 0x38, 198, 18, 0, 1, 'a', 'b'},  // payload type never ends
+      Bytes(vl_sap_max_datagram + 100, 0x20),             // oversized
+      compressed,
+      encrypted,
+      other_type,
+      announcement(0, sdp),                                // hash 0
+      announcement(0x3339, "v=0\r\ns=\xFF\xFE\r\n"),       // not UTF-8
+      announcement(0x333A, "hello"),                       // not SDP
+      spoofed_deletion,
+  };
 }
 
 }  // namespace saptest

@@ -203,31 +203,7 @@ TEST_F(SapLab, FloodOfBadPacketsLeavesTheDirectoryWorking) {
   ASSERT_TRUE(wait_listed(*directory, hash));
   const VlSapEntry before = *find_entry(*directory, hash);
 
-  const std::string sdp = aes67_sdp("hostile", "239.9.9.9", 5004);
-  Bytes compressed = announcement(0x3333, sdp);
-  compressed[0] |= 0x01;
-  Bytes encrypted = announcement(0x3334, sdp);
-  encrypted[0] |= 0x02;
-  const Bytes other_type = {0x20, 0x00, 0x33, 0x35, 198, 18, 0, 1, 't', 'e', 'x', 't', 0x00, 'v', '=', '0'};
-  // A deletion of the listed stream's hash from another origin.
-  Bytes spoofed_deletion = announcement(hash, "", true);
-  spoofed_deletion[7] = 99;
-  const std::vector<Bytes> bad = {
-      {},
-      {0x20},
-      {0x40, 0x00, 0x33, 0x36, 198, 18, 0, 1},            // version 2
-      {0x20, 0xFF, 0x33, 0x37, 198, 18, 0, 1, 1, 2, 3},   // authentication past the end
-      {0x20, 0x00, 0x33, 0x38, 198, 18, 0, 1, 'a', 'b'},  // payload type never ends
-      Bytes(vl_sap_max_datagram + 100, 0x20),             // oversized
-      compressed,
-      encrypted,
-      other_type,
-      announcement(0, sdp),                                // hash 0
-      announcement(0x3339, "v=0\r\ns=\xFF\xFE\r\n"),       // not UTF-8
-      announcement(0x333A, "hello"),                       // not SDP
-      spoofed_deletion,
-  };
-
+  const std::vector<Bytes> bad = bad_datagrams(hash);
   RawSender sender(lab, vl_sap_group_aes67);
   constexpr int rounds = 100;
   for (int round = 0; round < rounds; ++round)

@@ -64,11 +64,12 @@ TEST(StreamObjects, ADetachedSenderHasAnUnconnectedMapAndRefusesChanges) {
 
 TEST(StreamObjects, EncodingsRoundTrip) {
   const std::string text = sdp("L24/48000/2");
-  VlJsonRef sender_json(json_pack("{s:s, s:s, s:[i,i], s:i, s:i}", "stream_sdp", text.c_str(), "audio_device_name",
-                                  "GeneratorRamp", "stream_channelmap", 1, -1, "stream_dscp", 34,
-                                  "stream_packetduration", 48));
+  VlJsonRef sender_json(json_pack("{s:s, s:s, s:[i,i], s:i, s:i, s:i}", "stream_sdp", text.c_str(),
+                                  "audio_device_name", "GeneratorRamp", "stream_channelmap", 1, -1, "stream_dscp", 34,
+                                  "stream_packetduration", 48, "stream_sap", 0));
   Sender sender(vl_stream_sender_decode(sender_json.get()));
   ASSERT_NE(sender, nullptr);
+  EXPECT_FALSE(sender->sap_enabled());
   EXPECT_EQ(vl_stream_sender_dscp(sender.get()), 34);
   EXPECT_EQ(vl_stream_sender_packet_duration(sender.get()), 48u);
   VlJsonRef sender_again(vl_stream_sender_encode(sender.get()));

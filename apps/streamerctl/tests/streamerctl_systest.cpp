@@ -9,6 +9,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <csignal>
 #include <cstdint>
@@ -236,17 +237,28 @@ TEST_F(Discovery, AnnouncedSenderIsListedUntilWithdrawnAndItsSwitchIsSaved) {
   EXPECT_TRUE(listed(NetLab::B, "Lab ramp", false, 3s));
 }
 
+// ffmpeg's demuxer waits for the next announcement; switching the sender
+// off and on announces it at once, rather than in half a minute.
 TEST_F(Discovery, FfmpegPlaysWhatADaemonAnnounces) {
-  send_ramp_from_a();
   vltest::Process ffmpeg(saptest::ffmpeg_in(lab_, NetLab::B, saptest::ffmpeg_sap_play));
+  send_ramp_from_a();
+  ASSERT_TRUE(vltest::wait_until(
+      [&] {
+        if (ffmpeg.wait_for_output("Input #0, sap", 1s)) return true;
+        expect_ok(NetLab::A, {"send", "announce", group, port, "off"});
+        expect_ok(NetLab::A, {"send", "announce", group, port, "on"});
+        return false;
+      },
+      20s))
+      << ffmpeg.output();
   ASSERT_EQ(ffmpeg.wait_exit(30s), 0) << ffmpeg.output();
   EXPECT_NE(ffmpeg.output().find("Audio: pcm_s24be, 48000 Hz, stereo"), std::string::npos) << ffmpeg.output();
   EXPECT_GE(saptest::ffmpeg_decoded_samples(ffmpeg.output()), 24000) << ffmpeg.output();
 }
 
-// One second of two-channel 24-bit samples that never repeat within it.
+// One second of 24-bit samples that never repeat within it.
 std::vector<int32_t> known_samples() {
-  std::vector<int32_t> samples(2 * 48000);
+  std::vector<int32_t> samples(48000);
   uint32_t state = 12345;
   for (int32_t& sample : samples) {
     state = state * 1664525u + 1013904223u;
@@ -269,27 +281,21 @@ std::vector<int32_t> read_words(const std::string& path) {
   return words;
 }
 
-// Frames of `recorded` (channels 0 and 1 of `width`, audio in the top 24
-// bits) that follow the looped `known` in order from the first frame that
-// is not silent; 0 when that frame is not one of `known`.
-std::size_t frames_in_order(const std::vector<int32_t>& recorded, std::size_t width, const std::vector<int32_t>& known) {
-  const std::size_t period = known.size() / 2;
+// Samples of `recorded` (audio in the top 24 bits) that follow the looped
+// `known` in order from the first one that is not silent.
+std::size_t samples_in_order(const std::vector<int32_t>& recorded, const std::vector<int32_t>& known) {
   std::size_t at = 0;
-  while (at + 1 < recorded.size() / width && recorded[at * width] == 0 && recorded[at * width + 1] == 0) ++at;
-  std::size_t phase = 0;
-  while (phase < period && (known[2 * phase] != recorded[at * width] >> 8 ||
-                            known[2 * phase + 1] != recorded[at * width + 1] >> 8))
-    ++phase;
+  while (at < recorded.size() && recorded[at] == 0) ++at;
+  if (at == recorded.size()) return 0;
+  const std::size_t phase = std::find(known.begin(), known.end(), recorded[at] >> 8) - known.begin();
   std::size_t count = 0;
-  for (; phase < period && (at + count) * width + 1 < recorded.size(); ++count) {
-    const std::size_t k = (phase + count) % period;
-    const std::size_t r = (at + count) * width;
-    if (known[2 * k] != recorded[r] >> 8 || known[2 * k + 1] != recorded[r + 1] >> 8) break;
-  }
+  while (phase < known.size() && count < known.size() && at + count < recorded.size() &&
+         recorded[at + count] >> 8 == known[(phase + count) % known.size()])
+    ++count;
   return count;
 }
 
-// ffmpeg in A loops a known recording as 1 ms L24 packets and announces it
+// ffmpeg in A loops a known mono recording as 1 ms L24 packets and announces it
 // to its default group; the daemon in B lists it, receives it by name into
 // the file analyzer, and every sample arrives in order; ffmpeg's deletion
 // removes the entry.
@@ -299,29 +305,23 @@ TEST_F(Discovery, FfmpegAnnouncementIsListedAndReceivedSampleExactByName) {
   write_s24le(recording, known);
   vltest::Process ffmpeg(saptest::ffmpeg_in(
       lab_, NetLab::A,
-      "-re -stream_loop -1 -f s24le -ar 48000 -ac 2 -i " + recording +
+      "-re -stream_loop -1 -f s24le -ar 48000 -ac 1 -i " + recording +
           " -af asetnsamples=n=48:p=0 -c:a pcm_s24be -metadata title=\"Lab file\" -f sap sap://" + group + ":" +
           port + "?ttl=1"));
   ASSERT_TRUE(listed(NetLab::B, "Lab file")) << ffmpeg.output();
 
   expect_ok(NetLab::B, {"audio", "reserve", "AnalyzerFile"});
   expect_ok(NetLab::B, {"session", "add", group, port, "veth1"});
-  expect_ok(NetLab::B, {"receive", "add", group, port, "AnalyzerFile", "--from", "Lab file", "--map", "0,1"});
-  ASSERT_TRUE(vltest::wait_until([&] { return received_packets() > 1500; }, 20s, 500ms));
+  expect_ok(NetLab::B, {"receive", "add", group, port, "AnalyzerFile", "--from", "Lab file", "--map", "0"});
+
+  // A whole period of the recording in order, wherever it began.
+  const std::string analyzed = daemons_[NetLab::B]->work_dir() + "/analyzer.bin";
+  std::size_t in_order = 0;
+  EXPECT_TRUE(vltest::wait_until(
+      [&] { return (in_order = samples_in_order(read_words(analyzed), known)) == known.size(); }, 20s, 500ms))
+      << in_order << " samples in order";
   expect_ok(NetLab::B, {"stream", "del", group, port, "rcv"});
   expect_ok(NetLab::B, {"audio", "release", "AnalyzerFile"});
-
-  const VlJsonRef status = parsed(on(NetLab::B, {"--json", "status"}).output);
-  std::size_t width = 0;
-  std::size_t index = 0;
-  const json_t* audio = nullptr;
-  json_array_foreach(json_object_get(status.get(), "audio_device_list"), index, audio) {
-    if (std::string(json_string_value(json_object_get(audio, "audio_device_name"))) == "AnalyzerFile")
-      width = json_integer_value(json_object_get(json_object_get(audio, "audio_properties"), "channelCountPlay"));
-  }
-  ASSERT_GE(width, 2u);
-  const std::vector<int32_t> recorded = read_words(daemons_[NetLab::B]->work_dir() + "/analyzer.bin");
-  EXPECT_EQ(frames_in_order(recorded, width, known), known.size() / 2) << recorded.size() << " samples recorded";
 
   ffmpeg.signal(SIGTERM);
   EXPECT_TRUE(listed(NetLab::B, "Lab file", false, 3s)) << ffmpeg.output();
@@ -341,9 +341,13 @@ TEST_F(Discovery, FloodOfBadPacketsLeavesTheDaemonAndItsTable) {
     for (int round = 0; round < 200; ++round)
       for (const saptest::Bytes& datagram : bad) ASSERT_TRUE(sender.send(datagram));
   }
-  const VlJsonRef list = discovered(NetLab::B);
-  ASSERT_EQ(json_array_size(list.get()), 1u);
-  EXPECT_STREQ(json_string_value(json_object_get(json_array_get(list.get(), 0), "sap_sdp")),
+  // A good announcement after the flood shows the directory still reads;
+  // it is repeated, as the flood may have filled the socket's buffer.
+  saptest::RawSender sender(lab_, vl_sap_group_aes67);
+  const saptest::Bytes good = saptest::announcement(0x4444, saptest::aes67_sdp("After", "239.1.2.9", 5004));
+  ASSERT_TRUE(vltest::wait_until([&] { return sender.send(good) && entry(NetLab::B, "After"); }, 10s, 200ms));
+  EXPECT_EQ(json_array_size(discovered(NetLab::B).get()), 2u);
+  EXPECT_STREQ(json_string_value(json_object_get(entry(NetLab::B, "Lab ramp").get(), "sap_sdp")),
                json_string_value(json_object_get(before.get(), "sap_sdp")));
   EXPECT_EQ(daemons_[NetLab::B]->stop(), 0);
 }

@@ -29,7 +29,7 @@ TEST(Views, DiscoveredStreamsOneRowEach) {
       "sap_origin": "192.168.1.10", "sap_interface": "eth0"}])",
                                   0, nullptr));
   EXPECT_EQ(view_discovered(list.get()),
-            "NAME   GROUP       PORT  ENCODING     PTIME  CLOCK                                         ORIGIN        INTERFACE\n"
+            "NAME   GROUP       PORT  ENCODING     PTIME  CLOCK                                        ORIGIN        INTERFACE\n"
             "Stage  239.69.1.1  5004  L24/48000/8  0.125  ptp=IEEE1588-2008:00-1D-C1-FF-FE-12-34-56:0  192.168.1.10  eth0\n");
 }
 

@@ -28,8 +28,10 @@ std::string interface_address(const VlNetworkInterface& node) {
 // announced or joined on another one.
 std::vector<VlSapInterface> streaming_interfaces(const VlDevice* device) {
   std::vector<VlSapInterface> interfaces;
-  for (const VlNetworkInterface* node = device->interfaces.get(); node; node = node->next.get())
-    if (node->send_manager || node->recv_manager) interfaces.push_back({interface_name(*node), interface_address(*node)});
+  for (const VlNetworkInterface* node = device->interfaces.get(); node; node = node->next.get()) {
+    if (node->send_manager || node->recv_manager)
+      interfaces.push_back({interface_name(*node), interface_address(*node)});
+  }
   return interfaces;
 }
 

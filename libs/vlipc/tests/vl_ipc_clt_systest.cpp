@@ -306,7 +306,8 @@ TEST_F(LiveDaemon, SapCallsListAndSwitchTheSendersAnnouncement) {
   ASSERT_EQ(send(6, R"({"session_addr": "239.1.1.1", "session_port": 5004, "network_interface_name": "veth0"})"), 0);
   EXPECT_EQ(vl_ipc_client_sap_set("239.1.1.1", 5004, false), -1);  // no sender yet
   ASSERT_EQ(send(9, R"({"session_id": )" + session_id + R"(, "audio_device_name": "GeneratorRamp", "stream_sdp": ")" +
-                        sdp + R"(", "stream_seqno": 0, "stream_dscp": 34, "stream_packetduration": 48, "stream_sap": 0})"),
+                        sdp + R"(", "stream_seqno": 0, "stream_dscp": 34, "stream_packetduration": 48, )"
+                              R"("stream_sap": 0})"),
             0);
   EXPECT_FALSE(vl_session_get_sender(mirrored())->sap_enabled());
   ASSERT_EQ(vl_ipc_client_sap_set("239.1.1.1", 5004, true), 0);

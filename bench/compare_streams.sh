@@ -79,32 +79,47 @@ stream_sdp() { # stream_sdp I FRAMES: the SDP file of stream i
   echo "$file"
 }
 
-daemon_receivers() { # N FRAMES
-  local i group port
-  for ((i = 0; i < $1; i++)); do
-    group=$(stream_group "$i") port=$(stream_port "$i")
-    ctl b session add "$group" "$port" "$NETLAB_DEV_B" >/dev/null &&
-      ctl b receive add "$group" "$port" AnalyzerRamp --sdp "$(stream_sdp "$i" "$2")" --map 0,-1,-1,-1,-1,-1,-1,-1 \
-        >/dev/null || return 1
+# Runs "$1 i" for every stream i < $2, a few at a time: hundreds of
+# streamerctl calls one after the other take minutes. Fails when one fails.
+for_streams() { # FUNCTION N [ARGS...]
+  local function=$1 n=$2 i pid failed=0 pids=()
+  shift 2
+  for ((i = 0; i < n; i++)); do
+    "$function" "$i" "$@" &
+    pids+=($!)
+    ((${#pids[@]} < 4)) && ((i + 1 < n)) && continue
+    for pid in "${pids[@]}"; do wait "$pid" || failed=1; done
+    pids=()
   done
+  return $failed
 }
+
+daemon_receiver() { # I FRAMES
+  local group port
+  group=$(stream_group "$1") port=$(stream_port "$1")
+  ctl b session add "$group" "$port" "$NETLAB_DEV_B" >/dev/null &&
+    ctl b receive add "$group" "$port" AnalyzerRamp --sdp "$(stream_sdp "$1" "$2")" --map 0,-1,-1,-1,-1,-1,-1,-1 >/dev/null
+}
+
+daemon_sender() { # I FRAMES
+  local group port
+  group=$(stream_group "$1") port=$(stream_port "$1")
+  ctl a session add "$group" "$port" "$NETLAB_DEV_A" >/dev/null &&
+    ctl a send add "$group" "$port" GeneratorRamp --sdp "$(stream_sdp "$1" "$2")" --frames "$2" \
+      --map 0,0,0,0,0,0,0,0 >/dev/null
+}
+
+daemon_receivers() { for_streams daemon_receiver "$1" "$2"; }  # N FRAMES
 
 daemon_streams() { # N FRAMES
-  daemon_receivers "$1" "$2" || return 1
-  local i group port
-  for ((i = 0; i < $1; i++)); do
-    group=$(stream_group "$i") port=$(stream_port "$i")
-    ctl a session add "$group" "$port" "$NETLAB_DEV_A" >/dev/null &&
-      ctl a send add "$group" "$port" GeneratorRamp --sdp "$(stream_sdp "$i" "$2")" --frames "$2" \
-        --map 0,0,0,0,0,0,0,0 >/dev/null || return 1
-  done
+  daemon_receivers "$1" "$2" && for_streams daemon_sender "$1" "$2"
 }
 
-remove_daemon_streams() { # N
-  local i group port
-  for ((i = 0; i < $1; i++)); do
-    group=$(stream_group "$i") port=$(stream_port "$i")
-    ctl a session del "$group" "$port" >/dev/null 2>&1 || true
-    ctl b session del "$group" "$port" >/dev/null 2>&1 || true
-  done
+remove_daemon_stream() { # I
+  local group port
+  group=$(stream_group "$1") port=$(stream_port "$1")
+  ctl a session del "$group" "$port" >/dev/null 2>&1 || true
+  ctl b session del "$group" "$port" >/dev/null 2>&1 || true
 }
+
+remove_daemon_streams() { for_streams remove_daemon_stream "$1"; }  # N

@@ -65,8 +65,15 @@ start_daemons() {
 }
 
 stop_daemons() {
-  local pid home
+  local pid home tries alive
   for pid in $daemon_a $daemon_b; do kill -TERM "$pid" 2>/dev/null || true; done
+  for ((tries = 0; tries < 50; tries++)); do
+    alive=0
+    for pid in $daemon_a $daemon_b; do kill -0 "$pid" 2>/dev/null && alive=1; done
+    ((alive)) || break
+    sleep 0.2
+  done
+  for pid in $daemon_a $daemon_b; do kill -KILL "$pid" 2>/dev/null || true; done  # a daemon stuck in shutdown
   for pid in $daemon_a $daemon_b; do wait "$pid" 2>/dev/null || true; done
   for home in "${daemon_homes[@]}"; do rm -rf "$home"; done
   daemon_a= daemon_b= daemon_homes=()
@@ -80,7 +87,8 @@ stream_sdp() { # stream_sdp I FRAMES: the SDP file of stream i
 }
 
 # Runs "$1 i" for every stream i < $2, a few at a time: hundreds of
-# streamerctl calls one after the other take minutes. Fails when one fails.
+# streamerctl calls one after the other take minutes. Stops at the first
+# batch with a failure, and fails.
 for_streams() { # FUNCTION N [ARGS...]
   local function=$1 n=$2 i pid failed=0 pids=()
   shift 2
@@ -89,9 +97,10 @@ for_streams() { # FUNCTION N [ARGS...]
     pids+=($!)
     ((${#pids[@]} < 4)) && ((i + 1 < n)) && continue
     for pid in "${pids[@]}"; do wait "$pid" || failed=1; done
+    ((failed)) && return 1
     pids=()
   done
-  return $failed
+  return 0
 }
 
 daemon_receiver() { # I FRAMES
@@ -115,11 +124,7 @@ daemon_streams() { # N FRAMES
   daemon_receivers "$1" "$2" && for_streams daemon_sender "$1" "$2"
 }
 
-remove_daemon_stream() { # I
-  local group port
-  group=$(stream_group "$1") port=$(stream_port "$1")
-  ctl a session del "$group" "$port" >/dev/null 2>&1 || true
-  ctl b session del "$group" "$port" >/dev/null 2>&1 || true
+restart_daemons() {
+  stop_daemons
+  start_daemons
 }
-
-remove_daemon_streams() { for_streams remove_daemon_stream "$1"; }  # N

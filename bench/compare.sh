@@ -83,11 +83,10 @@ start_in() { # start_in a|b LOG CMD...: the command's pid in $started
   row_pids+=("$started")
 }
 stop_row() {
-  local pid
-  for pid in "${row_pids[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
-  for pid in "${row_pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  stop_processes "${row_pids[@]}"
   row_pids=()
 }
+
 # Whatever still runs in the lab's namespaces was started here.
 kill_lab_processes() {
   local ns

@@ -50,7 +50,11 @@ def measures(r, g):
     """One run of a row, with its ratios to the GStreamer row of the same repeat."""
     send, receive = r["cpu"].get("send", 0.0), r["cpu"].get("receive", 0.0)
     late, floor = r["lateness_us"], r["floor_us"]
+    # A sender that falls behind sends fewer packets: CPU per packet delivered
+    # compares it fairly.
+    packets_per_second = r["received"] / r["seconds"] if r["seconds"] > 0 else 0
     return {
+        "packet_us": ratio(send + receive, packets_per_second) * 1e6,
         "send": send, "send_ratio": ratio(send, g["cpu"]["send"]) if g else float("nan"),
         "receive": receive, "receive_ratio": ratio(receive, g["cpu"]["receive"]) if g else float("nan"),
         "p50": late["p50"], "p99": late["p99"], "p999": late["p999"], "max": late["max"],
@@ -79,13 +83,13 @@ def rows_of(results):
 
 def markdown(table):
     head = ("| sender/receiver | N | packet | send core-s/s | send vs GStreamer | receive core-s/s "
-            "| receive vs GStreamer | lateness p50 / p99 / p99.9 / max (us) | floor p99.9 (us) "
+            "| receive vs GStreamer | send + receive CPU per packet (us) | lateness p50 / p99 / p99.9 / max (us) | floor p99.9 (us) "
             "| p99.9 / floor | later than 2 ms | lost / expected | runs | machine busy, steal, load |")
     lines = [head, "|" + "---|" * (head.count("|") - 1)]
     for t in table:
         lines.append(
             f"| {t['row']} | {t['n']} | {t['packet']} | {t['send']:.3f} | {t['send_ratio']:.2f} "
-            f"| {t['receive']:.3f} | {t['receive_ratio']:.2f} "
+            f"| {t['receive']:.3f} | {t['receive_ratio']:.2f} | {t['packet_us']:.1f} "
             f"| {t['p50']:.0f} / {t['p99']:.0f} / {t['p999']:.0f} / {t['max']:.0f} | {t['floor']:.0f} "
             f"| {t['late_floor']:.2f} | {t['late_2ms']} | {t['lost']} / {t['expected']:.0f} | {t['runs']} "
             f"| {t['busy'] * 100:.0f} %, {t['steal'] * 100:.0f} %, {t['load']:.1f} |")

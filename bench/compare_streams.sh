@@ -64,17 +64,25 @@ start_daemons() {
   daemon_b=$started
 }
 
-stop_daemons() {
-  local pid home tries alive
-  for pid in $daemon_a $daemon_b; do kill -TERM "$pid" 2>/dev/null || true; done
+# TERM, and KILL for what has not ended within 10 s: a process whose timer
+# thread cannot keep up may not get round to stopping.
+stop_processes() { # PID...
+  local pid tries alive
+  for pid in "$@"; do kill -TERM "$pid" 2>/dev/null || true; done
   for ((tries = 0; tries < 50; tries++)); do
     alive=0
-    for pid in $daemon_a $daemon_b; do kill -0 "$pid" 2>/dev/null && alive=1; done
+    for pid in "$@"; do kill -0 "$pid" 2>/dev/null && alive=1; done
     ((alive)) || break
     sleep 0.2
   done
-  for pid in $daemon_a $daemon_b; do kill -KILL "$pid" 2>/dev/null || true; done  # a daemon stuck in shutdown
-  for pid in $daemon_a $daemon_b; do wait "$pid" 2>/dev/null || true; done
+  for pid in "$@"; do kill -KILL "$pid" 2>/dev/null || true; done
+  for pid in "$@"; do wait "$pid" 2>/dev/null || true; done
+}
+
+stop_daemons() {
+  local home
+  # shellcheck disable=SC2086
+  stop_processes $daemon_a $daemon_b
   for home in "${daemon_homes[@]}"; do rm -rf "$home"; done
   daemon_a= daemon_b= daemon_homes=()
 }

@@ -17,8 +17,8 @@
 #
 # Rows: "streamerd" (the daemon, driven through streamerctl, all streams
 # from one generator and into one analyzer), "streamerd-per-stream" (the RTP
-# engine with one generator per stream, bench/engine_streams: the daemon
-# offers one generator), "gstreamer" (audiotestsrc ! rtpL24pay ! udpsink and
+# engine with one generator per stream, bench/engine_streams, sending to the
+# receiving daemon: the daemon offers one generator), "gstreamer" (audiotestsrc ! rtpL24pay ! udpsink and
 # udpsrc ! rtpjitterbuffer ! rtpL24depay ! fakesink, one pipeline branch per
 # stream). "engine" and "engine-per-stream" send and receive through the
 # RTP engine directly, without the daemon.

@@ -17,8 +17,8 @@
 #
 # Rows: "streamerd" (the daemon, driven through streamerctl, all streams
 # from one generator and into one analyzer), "streamerd-per-stream" (the RTP
-# engine with one generator per stream, bench/engine_streams: the daemon
-# offers one generator), "gstreamer" (audiotestsrc ! rtpL24pay ! udpsink and
+# engine with one generator per stream, bench/engine_streams, sending to the
+# receiving daemon: the daemon offers one generator), "gstreamer" (audiotestsrc ! rtpL24pay ! udpsink and
 # udpsrc ! rtpjitterbuffer ! rtpL24depay ! fakesink, one pipeline branch per
 # stream). "engine" and "engine-per-stream" send and receive through the
 # RTP engine directly, without the daemon.
@@ -83,11 +83,10 @@ start_in() { # start_in a|b LOG CMD...: the command's pid in $started
   row_pids+=("$started")
 }
 stop_row() {
-  local pid
-  for pid in "${row_pids[@]}"; do kill -TERM "$pid" 2>/dev/null || true; done
-  for pid in "${row_pids[@]}"; do wait "$pid" 2>/dev/null || true; done
+  stop_processes "${row_pids[@]}"
   row_pids=()
 }
+
 # Whatever still runs in the lab's namespaces was started here.
 kill_lab_processes() {
   local ns
@@ -119,10 +118,10 @@ run_row() { # run_row ROW N FRAMES REPEAT
   local row=$1 n=$2 frames=$3 send receive
   case $row in
     streamerd)
-      daemon_streams "$n" "$frames" || { echo "  $row N=$n: streams not set up" >&2; remove_daemon_streams "$n"; return; }
+      daemon_streams "$n" "$frames" || { echo "  $row N=$n: streams not set up" >&2; restart_daemons; return; }
       send=$daemon_a receive=$daemon_b ;;
     streamerd-per-stream)
-      daemon_receivers "$n" "$frames" || { echo "  $row N=$n: receivers not set up" >&2; remove_daemon_streams "$n"; return; }
+      daemon_receivers "$n" "$frames" || { echo "  $row N=$n: receivers not set up" >&2; restart_daemons; return; }
       start_in a "$row-$n-$frames-send.log" "$build/bench/engine_streams" --send --per-stream --address="$NETLAB_ADDR_A" \
         --interface="$NETLAB_DEV_A" --streams="$n" --frames="$frames"
       send=$started receive=$daemon_b ;;
@@ -144,7 +143,9 @@ run_row() { # run_row ROW N FRAMES REPEAT
   esac
   measure "$row" "$n" "$frames" "$send" "$receive" "$4"
   stop_row
-  case $row in streamerd | streamerd-per-stream) remove_daemon_streams "$n" ;; esac
+  # Fresh daemons for the next row: quicker than deleting hundreds of
+  # sessions one request at a time.
+  case $row in streamerd | streamerd-per-stream) restart_daemons ;; esac
 }
 
 gst-inspect-1.0 rtpL24pay >/dev/null  # builds GStreamer's plugin registry outside the measurements

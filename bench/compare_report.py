@@ -8,7 +8,7 @@ Prints the table (Markdown) and writes OUT_DIR/table.md, OUT_DIR/cpu.png
 against N, with the platform floor). Ratios are taken within one run:
 CPU against the GStreamer row of the same shape and repeat, lateness against
 the floor measured during the same row. Repeated rows show medians (the
-maximum lateness and the loss: the worst run).
+maximum lateness, the packets later than 2 ms and the loss: the worst run).
 """
 import json
 import sys
@@ -50,12 +50,16 @@ def measures(r, g):
     """One run of a row, with its ratios to the GStreamer row of the same repeat."""
     send, receive = r["cpu"].get("send", 0.0), r["cpu"].get("receive", 0.0)
     late, floor = r["lateness_us"], r["floor_us"]
+    # A sender that falls behind sends fewer packets: CPU per packet delivered
+    # compares it fairly.
+    packets_per_second = r["received"] / r["seconds"] if r["seconds"] > 0 else 0
     return {
+        "packet_us": ratio(send + receive, packets_per_second) * 1e6,
         "send": send, "send_ratio": ratio(send, g["cpu"]["send"]) if g else float("nan"),
         "receive": receive, "receive_ratio": ratio(receive, g["cpu"]["receive"]) if g else float("nan"),
         "p50": late["p50"], "p99": late["p99"], "p999": late["p999"], "max": late["max"],
         "floor": floor["p999"], "late_floor": ratio(late["p999"], floor["p999"]),
-        "lost": r["lost"], "expected": r["expected"], "busy": r["machine_busy"],
+        "lost": r["lost"], "expected": r["expected"], "late_2ms": r.get("late_2ms", 0), "busy": r["machine_busy"],
         "steal": r.get("machine_steal", 0.0), "load": r["loadavg"],
     }
 
@@ -71,22 +75,23 @@ def rows_of(results):
     for (row, (n, frames)), ms in runs.items():
         t = {key: median([m[key] for m in ms]) for key in ms[0]}
         t.update({"row": row, "n": n, "packet": packet_label(frames), "runs": len(ms),
-                  "lost": max(m["lost"] for m in ms), "max": max(m["max"] for m in ms)})
+                  "lost": max(m["lost"] for m in ms), "max": max(m["max"] for m in ms),
+                  "late_2ms": max(m["late_2ms"] for m in ms)})
         table.append(t)
     return table
 
 
 def markdown(table):
     head = ("| sender/receiver | N | packet | send core-s/s | send vs GStreamer | receive core-s/s "
-            "| receive vs GStreamer | lateness p50 / p99 / p99.9 / max (us) | floor p99.9 (us) "
-            "| p99.9 / floor | lost / expected | runs | machine busy, steal, load |")
+            "| receive vs GStreamer | send + receive CPU per packet (us) | lateness p50 / p99 / p99.9 / max (us) | floor p99.9 (us) "
+            "| p99.9 / floor | later than 2 ms | lost / expected | runs | machine busy, steal, load |")
     lines = [head, "|" + "---|" * (head.count("|") - 1)]
     for t in table:
         lines.append(
             f"| {t['row']} | {t['n']} | {t['packet']} | {t['send']:.3f} | {t['send_ratio']:.2f} "
-            f"| {t['receive']:.3f} | {t['receive_ratio']:.2f} "
+            f"| {t['receive']:.3f} | {t['receive_ratio']:.2f} | {t['packet_us']:.1f} "
             f"| {t['p50']:.0f} / {t['p99']:.0f} / {t['p999']:.0f} / {t['max']:.0f} | {t['floor']:.0f} "
-            f"| {t['late_floor']:.2f} | {t['lost']} / {t['expected']:.0f} | {t['runs']} "
+            f"| {t['late_floor']:.2f} | {t['late_2ms']} | {t['lost']} / {t['expected']:.0f} | {t['runs']} "
             f"| {t['busy'] * 100:.0f} %, {t['steal'] * 100:.0f} %, {t['load']:.1f} |")
     return "\n".join(lines) + "\n"
 

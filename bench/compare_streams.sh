@@ -64,10 +64,25 @@ start_daemons() {
   daemon_b=$started
 }
 
+# TERM, and KILL for what has not ended within 10 s: a process whose timer
+# thread cannot keep up may not get round to stopping.
+stop_processes() { # PID...
+  local pid tries alive
+  for pid in "$@"; do kill -TERM "$pid" 2>/dev/null || true; done
+  for ((tries = 0; tries < 50; tries++)); do
+    alive=0
+    for pid in "$@"; do kill -0 "$pid" 2>/dev/null && alive=1; done
+    ((alive)) || break
+    sleep 0.2
+  done
+  for pid in "$@"; do kill -KILL "$pid" 2>/dev/null || true; done
+  for pid in "$@"; do wait "$pid" 2>/dev/null || true; done
+}
+
 stop_daemons() {
-  local pid home
-  for pid in $daemon_a $daemon_b; do kill -TERM "$pid" 2>/dev/null || true; done
-  for pid in $daemon_a $daemon_b; do wait "$pid" 2>/dev/null || true; done
+  local home
+  # shellcheck disable=SC2086
+  stop_processes $daemon_a $daemon_b
   for home in "${daemon_homes[@]}"; do rm -rf "$home"; done
   daemon_a= daemon_b= daemon_homes=()
 }
@@ -79,32 +94,45 @@ stream_sdp() { # stream_sdp I FRAMES: the SDP file of stream i
   echo "$file"
 }
 
-daemon_receivers() { # N FRAMES
-  local i group port
-  for ((i = 0; i < $1; i++)); do
-    group=$(stream_group "$i") port=$(stream_port "$i")
-    ctl b session add "$group" "$port" "$NETLAB_DEV_B" >/dev/null &&
-      ctl b receive add "$group" "$port" AnalyzerRamp --sdp "$(stream_sdp "$i" "$2")" --map 0,-1,-1,-1,-1,-1,-1,-1 \
-        >/dev/null || return 1
+# Runs "$1 i" for every stream i < $2, a few at a time: hundreds of
+# streamerctl calls one after the other take minutes. Stops at the first
+# batch with a failure, and fails.
+for_streams() { # FUNCTION N [ARGS...]
+  local function=$1 n=$2 i pid failed=0 pids=()
+  shift 2
+  for ((i = 0; i < n; i++)); do
+    "$function" "$i" "$@" &
+    pids+=($!)
+    ((${#pids[@]} < 4)) && ((i + 1 < n)) && continue
+    for pid in "${pids[@]}"; do wait "$pid" || failed=1; done
+    ((failed)) && return 1
+    pids=()
   done
+  return 0
 }
+
+daemon_receiver() { # I FRAMES
+  local group port
+  group=$(stream_group "$1") port=$(stream_port "$1")
+  ctl b session add "$group" "$port" "$NETLAB_DEV_B" >/dev/null &&
+    ctl b receive add "$group" "$port" AnalyzerRamp --sdp "$(stream_sdp "$1" "$2")" --map 0,-1,-1,-1,-1,-1,-1,-1 >/dev/null
+}
+
+daemon_sender() { # I FRAMES
+  local group port
+  group=$(stream_group "$1") port=$(stream_port "$1")
+  ctl a session add "$group" "$port" "$NETLAB_DEV_A" >/dev/null &&
+    ctl a send add "$group" "$port" GeneratorRamp --sdp "$(stream_sdp "$1" "$2")" --frames "$2" \
+      --map 0,0,0,0,0,0,0,0 >/dev/null
+}
+
+daemon_receivers() { for_streams daemon_receiver "$1" "$2"; }  # N FRAMES
 
 daemon_streams() { # N FRAMES
-  daemon_receivers "$1" "$2" || return 1
-  local i group port
-  for ((i = 0; i < $1; i++)); do
-    group=$(stream_group "$i") port=$(stream_port "$i")
-    ctl a session add "$group" "$port" "$NETLAB_DEV_A" >/dev/null &&
-      ctl a send add "$group" "$port" GeneratorRamp --sdp "$(stream_sdp "$i" "$2")" --frames "$2" \
-        --map 0,0,0,0,0,0,0,0 >/dev/null || return 1
-  done
+  daemon_receivers "$1" "$2" && for_streams daemon_sender "$1" "$2"
 }
 
-remove_daemon_streams() { # N
-  local i group port
-  for ((i = 0; i < $1; i++)); do
-    group=$(stream_group "$i") port=$(stream_port "$i")
-    ctl a session del "$group" "$port" >/dev/null 2>&1 || true
-    ctl b session del "$group" "$port" >/dev/null 2>&1 || true
-  done
+restart_daemons() {
+  stop_daemons
+  start_daemons
 }

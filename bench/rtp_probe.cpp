@@ -15,8 +15,8 @@
 //   rtp_probe --address=198.18.0.2 --streams=64 [--frame-bytes=24]
 //             [--warmup=5] [--seconds=60] [--pid=send:123] [--pid=receive:456]
 //
-// Stream i is the group 239.69.(i / 250).(1 + i % 250), port 5004 + 2i.
-// The result is one JSON object on standard output.
+// Stream i is the group 239.69.(i / 250).(1 + i % 250), port 5004 + 2i;
+// RTCP on that port is left out. The result is one JSON object on standard output.
 #include <arpa/inet.h>
 #include <dirent.h>
 #include <netinet/in.h>
@@ -118,6 +118,12 @@ bool open_stream(Stream* s, int index, const std::string& local) {
   return setsockopt(s->fd, IPPROTO_IP, IP_ADD_MEMBERSHIP, &join, sizeof join) == 0;
 }
 
+// The daemon's RTCP shares the session's port with its RTP: second bytes
+// 192 to 223 are RTCP packet types (RFC 5761), never RTP.
+bool is_rtp(const uint8_t* packet, size_t length) {
+  return length > rtp_header && packet[0] >> 6 == 2 && (packet[1] < 192 || packet[1] > 223);
+}
+
 uint32_t get32(const uint8_t* p) { return (uint32_t{p[0]} << 24) | (uint32_t{p[1]} << 16) | (uint32_t{p[2]} << 8) | p[3]; }
 
 // Books one packet: sequence, media position and arrival.
@@ -188,7 +194,7 @@ void drain(Stream* s, bool in_window, int frame_bytes) {
       const size_t length = messages[i].msg_len;
       const int64_t arrival = receive_time(&messages[i].msg_hdr);
       s->drops = std::max(s->drops, overflow_count(&messages[i].msg_hdr));
-      if (length > rtp_header && arrival != 0) note_packet(s, buffers[i], length, arrival, in_window, frame_bytes);
+      if (is_rtp(buffers[i], length) && arrival != 0) note_packet(s, buffers[i], length, arrival, in_window, frame_bytes);
     }
     if (n < batch) return;
   }

@@ -52,7 +52,7 @@ std::string sdp_check(const SdpOptions& o) {
   if (o.channels == 0) return "a stream needs at least one channel";
   if (!encodings.contains(o.encoding)) return "the encoding must be one of L16, L24, L32 and AM824";
   if (o.rate == 0) return "the sample rate must not be 0";
-  if (o.frames < 8) return "a packet needs at least 8 frames";
+  if (o.frames < sdp_min_frames) return "a packet needs at least " + std::to_string(sdp_min_frames) + " frames";
   if (o.payload_type < 96 || o.payload_type > 127) return "the payload type must be dynamic (96 to 127)";
   if (o.clock_domain > 127) return "the PTP domain must be 0 to 127";
   return "";

@@ -7,6 +7,9 @@
 #include <cstdint>
 #include <string>
 
+// The shortest packet the daemon sends: 6 frames, 125 us at 48 kHz.
+constexpr uint32_t sdp_min_frames = 6;
+
 struct SdpOptions {
   std::string source;       // the sender's own unicast address
   std::string destination;  // multicast group or unicast receiver

@@ -73,7 +73,7 @@ std::vector<CLI::Option*> add_sdp_options(CLI::App* command, SdpArgs& args) {
 }
 
 CLI::Option* add_frames_option(CLI::App* command, SdpArgs& args) {
-  return command->add_option("--frames", args.options.frames, "frames per packet")->check(CLI::Range(8, 65536));
+  return command->add_option("--frames", args.options.frames, "frames per packet")->check(CLI::Range(sdp_min_frames, 65536u));
 }
 
 std::string read_text(const std::string& path) {

@@ -58,7 +58,8 @@ TEST(SdpWriter, ImpossibleOptionsAreNamed) {
   } cases[] = {
       {[](SdpOptions& o) { o.source = "host"; }, "the source address 'host' is no IPv4 address"},
       {[](SdpOptions& o) { o.encoding = "MP3"; }, "the encoding must be one of L16, L24, L32 and AM824"},
-      {[](SdpOptions& o) { o.frames = 4; }, "a packet needs at least 8 frames"},
+      {[](SdpOptions& o) { o.frames = 5; }, "a packet needs at least 6 frames"},
+      {[](SdpOptions& o) { o.frames = 6; }, ""},  // 125 us at 48 kHz
       {[](SdpOptions& o) { o.payload_type = 10; }, "the payload type must be dynamic (96 to 127)"},
   };
   EXPECT_EQ(sdp_check(options()), "");

@@ -42,6 +42,10 @@ bool open_socket(VlSession& session) {
            session.id.port);
     return false;
   }
+  // RTCP shares the session's port with RTP: without the filter the thread
+  // would wake for every RTP packet of the group (a sender's own too, looped
+  // back), only to drop it.
+  vl_socket_attach_filter(socket.get(), vl_rtcp_socket_filter());
   char address[INET_ADDRSTRLEN];
   interface_address(session, address);
   if (vl_socket_bind(socket.get(), session.interface->entry.name, address, session.id.port) != 0) {

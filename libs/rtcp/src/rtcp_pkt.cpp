@@ -5,6 +5,8 @@
 
 #include "vlsys/vl_log.h"
 
+#include <linux/filter.h>
+
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
@@ -164,6 +166,22 @@ void packet_evaluate(uint8_t type, unsigned count, std::span<const uint8_t> body
 }
 
 }  // namespace
+
+const sock_fprog* vl_rtcp_socket_filter() {
+  constexpr uint32_t first_byte = 8;  // the filter sees the UDP header first
+  static sock_filter code[] = {
+      BPF_STMT(BPF_LD | BPF_B | BPF_ABS, first_byte),
+      BPF_STMT(BPF_ALU | BPF_AND | BPF_K, 0xc0),
+      BPF_JUMP(BPF_JMP | BPF_JEQ | BPF_K, 0x80, 0, 3),  // version 2
+      BPF_STMT(BPF_LD | BPF_B | BPF_ABS, first_byte + 1),
+      BPF_JUMP(BPF_JMP | BPF_JGE | BPF_K, 192, 0, 1),
+      BPF_JUMP(BPF_JMP | BPF_JGT | BPF_K, 223, 0, 1),
+      BPF_STMT(BPF_RET | BPF_K, 0),           // drop
+      BPF_STMT(BPF_RET | BPF_K, 0xffffffff),  // keep all of it
+  };
+  static const sock_fprog program = {sizeof code / sizeof code[0], code};
+  return &program;
+}
 
 int vl_rtcppacket_write(uint8_t type, const VlRtcpReport& report, std::span<uint8_t> out) {
   const PacketKind* kind = find_kind(type);

@@ -5,6 +5,12 @@
 
 #include <gtest/gtest.h>
 
+#include <arpa/inet.h>
+#include <linux/filter.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
 #include <cerrno>
 #include <string>
 #include <vector>
@@ -229,6 +235,50 @@ TEST(RtcpEvaluate, IgnoresDatagramsUnderFiveBytes) {
   EXPECT_FALSE(capture.contains("Received receiver report"));
   EXPECT_EQ(evaluate({0x80, 0xC9, 0x00, 0x00, 0x80, 0xC9, 0x00, 0x00}), std::vector<std::string>{});
   EXPECT_EQ(capture.count("Received receiver report for session: 239.1.2.3:5005"), 2);
+}
+
+// The session's port carries RTP too: behind the filter only RTCP arrives.
+TEST(RtcpSocketFilter, KeepsOnlyRtcp) {
+  const struct {
+    const char* name;
+    Bytes datagram;
+    bool kept;
+  } cases[] = {
+      {"receiver report", {0x80, 0xC9, 0x00, 0x01, PEER_SSRC_BYTES}, true},
+      {"sender report with blocks", {0x81, 0xC8, 0x00, 0x01, PEER_SSRC_BYTES}, true},
+      {"RTP, payload type 98", {0x80, 0x62, 0x00, 0xC9, 0, 0, 0, 0, PEER_SSRC_BYTES}, false},
+      {"RTP with marker", {0x80, 0xE2, 0x00, 0xC9, 0, 0, 0, 0, PEER_SSRC_BYTES}, false},
+      {"version 1", {0x40, 0xC9, 0x00, 0x01, PEER_SSRC_BYTES}, false},
+      {"one byte", {0x80}, false},
+  };
+  const int receiver = socket(AF_INET, SOCK_DGRAM, 0);
+  const int sender = socket(AF_INET, SOCK_DGRAM, 0);
+  ASSERT_GE(receiver, 0);
+  ASSERT_EQ(setsockopt(receiver, SOL_SOCKET, SO_ATTACH_FILTER, vl_rtcp_socket_filter(), sizeof(sock_fprog)), 0);
+  sockaddr_in at{};
+  at.sin_family = AF_INET;
+  at.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+  socklen_t length = sizeof at;
+  ASSERT_EQ(bind(receiver, reinterpret_cast<sockaddr*>(&at), sizeof at), 0);
+  ASSERT_EQ(getsockname(receiver, reinterpret_cast<sockaddr*>(&at), &length), 0);
+  const timeval wait{0, 200000};
+  setsockopt(receiver, SOL_SOCKET, SO_RCVTIMEO, &wait, sizeof wait);
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.name);
+    ASSERT_EQ(sendto(sender, c.datagram.data(), c.datagram.size(), 0, reinterpret_cast<sockaddr*>(&at), sizeof at),
+              static_cast<ssize_t>(c.datagram.size()));
+    const Bytes marker = {0x80, 0xCA, 0x00, 0x00, 0x01};  // an SDES that always passes, after each case
+    sendto(sender, marker.data(), marker.size(), 0, reinterpret_cast<sockaddr*>(&at), sizeof at);
+    uint8_t got[64];
+    ssize_t n = recv(receiver, got, sizeof got, 0);
+    if (c.kept) {
+      EXPECT_EQ(Bytes(got, got + std::max<ssize_t>(n, 0)), c.datagram);
+      n = recv(receiver, got, sizeof got, 0);
+    }
+    EXPECT_EQ(Bytes(got, got + std::max<ssize_t>(n, 0)), marker);
+  }
+  close(sender);
+  close(receiver);
 }
 
 }  // namespace

@@ -6,6 +6,7 @@
 
 #include <arpa/inet.h>
 #include <fcntl.h>
+#include <linux/filter.h>
 #include <net/if.h>
 #include <unistd.h>
 
@@ -241,6 +242,15 @@ int vl_socket_connect_udp(vl_socket* sock) {
     return -1;
   }
   sock->connected = true;
+  return 0;
+}
+
+int vl_socket_attach_filter(vl_socket* sock, const sock_fprog* program) {
+  if (!sock || !program) return -1;
+  if (setsockopt(sock->handle, SOL_SOCKET, SO_ATTACH_FILTER, program, sizeof *program) != 0) {
+    vl_socket_errlog("'setsockopt(self->handle, SOL_SOCKET, SO_ATTACH_FILTER, program, sizeof(*program))'");
+    return -1;
+  }
   return 0;
 }
 

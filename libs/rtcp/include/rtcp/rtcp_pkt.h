@@ -22,6 +22,12 @@ inline constexpr std::size_t vl_rtcp_receive_size = 1464;
 inline constexpr std::size_t vl_rtcp_min_datagram = 5;  // shorter datagrams are not evaluated
 inline constexpr std::size_t vl_rtcp_max_blocks = 31;   // what the 5-bit count can state
 
+// A kernel socket filter (classic BPF) that keeps only UDP datagrams
+// beginning with an RTCP packet: version 2, packet type 192 to 223, which
+// RTP never uses in that byte (RFC 5761).
+struct sock_fprog;
+const sock_fprog* vl_rtcp_socket_filter();
+
 // What one report of a session states.
 struct VlRtcpReport {
   uint32_t ssrc = 0;       // the session's

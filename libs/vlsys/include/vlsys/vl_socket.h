@@ -53,6 +53,12 @@ int vl_socket_connect(vl_socket* sock);
 // enabled. Sends then go without an address. 0, or -1 after logging.
 int vl_socket_connect_udp(vl_socket* sock);
 
+// Lets the kernel drop, before any wake-up, the datagrams a classic BPF
+// program refuses (it sees a UDP datagram from its UDP header on). 0, or -1
+// after logging.
+struct sock_fprog;
+int vl_socket_attach_filter(vl_socket* sock, const sock_fprog* program);
+
 int vl_socket_enable_producer(vl_socket* sock, uint8_t dscp, uint8_t ttl);
 int vl_socket_disable_producer(vl_socket* sock);
 // Non-blocking receive; joins the group of a multicast remote address.

@@ -40,6 +40,8 @@ class Daemon {
   // What the daemon wrote to standard error so far (sanitizer reports, for one).
   std::string error_output() const;
   const std::string& home() const { return home_.path(); }
+  // Its working directory, where the file analyzer writes.
+  const std::string& work_directory() const { return work_.path(); }
   // The daemon's link address in its host.
   const char* address() const { return NetLab::link_address[host_]; }
 

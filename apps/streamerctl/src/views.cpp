@@ -202,6 +202,25 @@ std::string view_log_categories(const json_t* categories) {
   return table.render();
 }
 
+namespace {
+
+// The cumulative count is a signed 24-bit number in the low bits (a peer
+// that received duplicates reports fewer than none lost); the fraction
+// lost is the top 8.
+json_int_t cumulative_lost(const json_t* report) {
+  const json_int_t lost = integer(report, "rtcp_lost") & 0xffffff;
+  return lost & 0x800000 ? lost - 0x1000000 : lost;
+}
+
+// Who reported: the reporter's SSRC where the daemon gives it, else the
+// source reported on.
+json_int_t peer_ssrc(const json_t* report) {
+  const json_t* reporter = json_object_get(report, "rtcp_reporter_ssrc");
+  return json_integer_value(reporter) != 0 ? json_integer_value(reporter) : integer(report, "rtcp_ssrc");
+}
+
+}  // namespace
+
 std::string view_statistics(const json_t* info_list) {
   Table table({"SESSION", "STREAM", "PACKETS", "OCTETS", "LOST", "JITTER", "PEER"});
   std::size_t index = 0;
@@ -221,12 +240,11 @@ std::string view_statistics(const json_t* info_list) {
       std::size_t n = 0;
       const json_t* report = nullptr;
       json_array_foreach(reports, n, report) {
-        // The cumulative count is the low 24 bits; the fraction the top 8.
-        const json_int_t lost = integer(report, "rtcp_lost") & 0xffffff;
         char peer[160];
         std::snprintf(peer, sizeof peer, "%s (ssrc %08llx)", text(report, "rtcp_cname").c_str(),
-                      static_cast<unsigned long long>(integer(report, "rtcp_ssrc")));
-        table.add({session, kind, packets, octets, std::to_string(lost), number(report, "rtcp_jitter"), peer});
+                      static_cast<unsigned long long>(peer_ssrc(report)));
+        table.add({session, kind, packets, octets, std::to_string(cumulative_lost(report)),
+                   number(report, "rtcp_jitter"), peer});
       }
     }
   }
@@ -248,7 +266,7 @@ std::string stream_summary_line(const char* kind, const json_t* stream) {
   json_array_foreach(reports, index, report) {
     if (integer(report, "rtcp_ssrc") == 0) continue;
     ++peers;
-    lost += integer(report, "rtcp_lost") & 0xffffff;
+    lost += cumulative_lost(report);
     jitter = std::max(jitter, integer(report, "rtcp_jitter"));
   }
   return std::string(kind) + " " + number(json_object_get(stream, "rtcp_sender_info"), "rtcp_psend") + " pkts lost " +

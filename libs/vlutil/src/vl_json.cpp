@@ -107,6 +107,7 @@ const vl_json_key_entry vl_json_keys[VL_KEY_COUNT] = {
     {JSON_STRING, "event_originator"},
     {JSON_INTEGER, "event_exclusive"},
     {JSON_STRING, "event_data"},
+    {JSON_INTEGER, "rtcp_reporter_ssrc"},
     {JSON_STRING, "unknown key"},
 };
 

@@ -107,12 +107,15 @@ enum vl_json_key_index : int {
   VL_KEY_EVENT_ORIGINATOR,
   VL_KEY_EVENT_EXCLUSIVE,
   VL_KEY_EVENT_DATA,
+  // The receiver that sent a report: without it a sender cannot tell its
+  // receivers' reports apart by SSRC.
+  VL_KEY_RTCP_REPORTER_SSRC,
   // Returned for keys that are unknown or carry the wrong type.
   VL_KEY_UNKNOWN,
   VL_KEY_COUNT
 };
 
-static_assert(VL_KEY_UNKNOWN == 93 && VL_KEY_COUNT == 94, "the key table has 94 entries");
+static_assert(VL_KEY_UNKNOWN == 94 && VL_KEY_COUNT == 95, "the key table has 95 entries");
 
 extern const vl_json_key_entry vl_json_keys[VL_KEY_COUNT];
 

@@ -4,6 +4,7 @@
 #include "interop_lab.h"
 
 #include <csignal>
+#include <sstream>
 
 namespace interop {
 namespace {
@@ -20,11 +21,13 @@ bool namespaces_left(pid_t demo_pid) {
   return list.output.find("vldemo-" + std::to_string(demo_pid) + "-") != std::string::npos;
 }
 
-// The last line of the live view.
+// The last line of the live view ("  6s  A snd ...  |  B rcv ...").
 std::string last_view_line(const std::string& output) {
-  const std::size_t end = output.rfind("== taking the demo down");
-  const std::size_t start = output.rfind("\n", end == std::string::npos ? end : end - 2);
-  return output.substr(start + 1, end - start - 1);
+  std::stringstream lines(output);
+  std::string line, last;
+  while (std::getline(lines, line))
+    if (line.find("s  A ") != std::string::npos) last = line;
+  return last;
 }
 
 TEST(Demo, StreamsSampleExactForTheSecondsAskedAndCleansUp) {

@@ -39,7 +39,9 @@ std::vector<Packet> dissect(const std::string& capture, bool finished = true) {
                                 "-T",     "fields",     "-E", "separator=|", "-E", "aggregator=,"};
   for (const std::string& field : fields) argv.insert(argv.end(), {"-e", field});
   const vltest::ProcessResult result = vltest::run_process(argv, 60s);
-  if (finished) EXPECT_EQ(result.status, 0) << result.output;
+  if (finished) {
+    EXPECT_EQ(result.status, 0) << result.output;
+  }
   std::vector<Packet> packets;
   std::stringstream lines(result.output);
   std::string line;

@@ -96,6 +96,20 @@ void Lab::reserve_ramp(NetLab::Host host, int channels) {
                  "sampleRate": [48000, 1], "function": {"channels": )" + n + "}}"});
 }
 
+void Lab::send_ramp(const std::string& sdp_file) {
+  write_file(sdp_file, sdp(NetLab::A, "L24", 2));
+  reserve_ramp(NetLab::A, 2);
+  ctl(NetLab::A, {"session", "add", group, port, NetLab::link_device[NetLab::A]});
+  ctl(NetLab::A, {"send", "add", group, port, "GeneratorRamp", "--sdp", sdp_file, "--map", "0,1"});
+}
+
+VlJsonRef Lab::sender_peers() {
+  const VlJsonRef info = session_info(NetLab::A);
+  const json_t* sender =
+      json_object_get(json_array_get(json_object_get(info.get(), "session_info_list"), 0), "session_sender_info");
+  return VlJsonRef::borrow(json_object_get(sender, "rtcp_receiver_info"));
+}
+
 void Lab::reserve_file_analyzer(NetLab::Host host) {
   ctl(host, {"audio", "reserve", "AnalyzerFile", "--config",
              R"({"channelCountCapture": 0, "channelCountPlay": 1, "audioBlockSize": 1024, "sampleRate": [48000, 1],

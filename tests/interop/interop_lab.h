@@ -57,6 +57,11 @@ class Lab : public ::testing::Test {
   std::string sdp(NetLab::Host host, const std::string& encoding, int channels);
   // Reserves GeneratorRamp with `channels` channels, each its own ramp.
   void reserve_ramp(NetLab::Host host, int channels);
+  // The ramp generator of A streaming 2 channels of L24 in 1 ms packets,
+  // with the SDP in `sdp_file`.
+  void send_ramp(const std::string& sdp_file);
+  // The peers A's sender lists in its session_info.
+  VlJsonRef sender_peers();
   // Reserves the file analyzer writing "received.bin".
   void reserve_file_analyzer(NetLab::Host host);
   std::string file(const std::string& name) const { return files_.path() + "/" + name; }

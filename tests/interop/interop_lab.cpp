@@ -39,7 +39,8 @@ void write_file(const std::string& path, const std::string& contents) {
 bool has_prefix(const std::string& text, const std::string& prefix) { return text.rfind(prefix, 0) == 0; }
 
 void put_be(std::string& out, int32_t value, int bytes) {
-  for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<char>((static_cast<uint32_t>(value) >> (8 * i)) & 0xff));
+  const auto word = static_cast<uint32_t>(value);
+  for (int i = bytes - 1; i >= 0; --i) out.push_back(static_cast<char>((word >> (8 * i)) & 0xff));
 }
 
 int32_t get_be(const std::string& in, std::size_t at, int bytes) {

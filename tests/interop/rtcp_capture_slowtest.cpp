@@ -34,7 +34,8 @@ const std::vector<std::string> fields = {"frame.time_epoch", "ip.src",          
 // `finished`: the capture has ended, so tshark must read it without fault.
 std::vector<Packet> dissect(const std::string& capture, bool finished = true) {
   // Through the shell, which finds tshark on PATH and drops its warnings.
-  std::vector<std::string> argv{"/bin/sh", "-c", "exec \"$0\" \"$@\" 2>/dev/null", "tshark", "-r", capture, "-d", std::string("udp.port==") + port + ",rtp",
+  std::vector<std::string> argv{"/bin/sh", "-c", "exec \"$0\" \"$@\" 2>/dev/null", "tshark", "-r", capture,
+                                "-d", std::string("udp.port==") + port + ",rtp",
                                 "-T",     "fields",     "-E", "separator=|", "-E", "aggregator=,"};
   for (const std::string& field : fields) argv.insert(argv.end(), {"-e", field});
   const vltest::ProcessResult result = vltest::run_process(argv, 60s);

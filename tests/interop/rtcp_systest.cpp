@@ -51,7 +51,8 @@ TEST_F(Rtpbin, ReportsBackAndTakesTheSenderReportsTiming) {
   EXPECT_TRUE(vltest::wait_until([&] { return (peer = gst_peer()).get() != nullptr; }, 20s, 500ms));
   // The statistics gst-launch prints with each report rtpbin sends: once a
   // sender report arrived, they hold its NTP and RTP times.
-  static const std::regex took_sr(R"(have-sr\\=\\\(boolean\\\)true\\,\\ sr-ntptime\\=\\\(guint64\\\)\d+\\,\\ sr-rtptime\\=\\\(uint\\\)[1-9])");
+  static const std::regex took_sr(R"(have-sr\\=\\\(boolean\\\)true\\,\\ sr-ntptime\\=\\\(guint64\\\)\d+)"
+                                  R"(\\,\\ sr-rtptime\\=\\\(uint\\\)[1-9])");
   EXPECT_TRUE(rtpbin.wait_for_output(
       [](const std::string& out) { return std::regex_search(out, took_sr) && !gst_internal_ssrc(out).empty(); }, 30s))
       << "rtpbin never took a sender report";

@@ -80,14 +80,23 @@ TEST_P(StreamerdToPeer, ReceivesEverySampleOfEveryChannelInOrder) {
   const std::string raw = read_file(out);
   ASSERT_GE(raw.size(), wanted);
   const std::size_t frames = raw.size() / frame_bytes;
-  // The ramp's upper 16 bits are the media timestamp; the first frame the
-  // peer wrote fixes where it started.
-  const uint32_t first = static_cast<uint32_t>(get_be(raw, 0, bytes)) >> (8 * bytes - 16);
+  // The stream sends silence until its channel map arrives, a request after
+  // the one that adds it; no frame of the ramp is silent in every channel.
+  const auto silent = [&](std::size_t k) {
+    return raw.find_first_not_of('\0', k * frame_bytes) >= (k + 1) * frame_bytes;
+  };
+  std::size_t start = 0;
+  while (start < frames && silent(start)) ++start;
+  ASSERT_LT(start + rate / 2, frames) << "less than half a second of sound";
+  // The ramp's upper 16 bits are the media timestamp; the first sounding
+  // frame fixes where the peer started.
+  const uint32_t first = static_cast<uint32_t>(get_be(raw, start * frame_bytes, bytes)) >> (8 * bytes - 16);
   std::size_t wrong = 0;
-  for (std::size_t k = 0; k < frames; ++k) {
+  for (std::size_t k = start; k < frames; ++k) {
     for (int out_channel = 0; out_channel < c.channels; ++out_channel) {
       const auto channel = static_cast<uint32_t>(stream_channel(c, out_channel));
-      const uint32_t ramp = ((first + k + channel * vl_generator_ramp_channel_step) & 0xffff) << 16 | channel << 8;
+      const uint32_t media_ts = first + static_cast<uint32_t>(k - start) + channel * vl_generator_ramp_channel_step;
+      const uint32_t ramp = (media_ts & 0xffff) << 16 | channel << 8;
       const auto expected = static_cast<int32_t>(ramp) >> (32 - 8 * bytes);
       const int32_t got = get_be(raw, k * frame_bytes + static_cast<std::size_t>(out_channel * bytes), bytes);
       if (got != expected && ++wrong <= 3)

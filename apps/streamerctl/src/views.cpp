@@ -281,7 +281,8 @@ std::string view_summary(const json_t* info_list, const json_t* audio_devices) {
   std::size_t index = 0;
   const json_t* info = nullptr;
   json_array_foreach(info_list, index, info) {
-    for (const auto& [key, kind] : {std::pair{"session_sender_info", "snd"}, std::pair{"session_receiver_info", "rcv"}}) {
+    for (const auto& [key, kind] :
+         {std::pair{"session_sender_info", "snd"}, std::pair{"session_receiver_info", "rcv"}}) {
       const json_t* stream = json_object_get(info, key);
       if (json_object_size(stream) > 0) add(stream_summary_line(kind, stream));
     }
@@ -290,7 +291,9 @@ std::string view_summary(const json_t* info_list, const json_t* audio_devices) {
   json_array_foreach(audio_devices, index, device) {
     const json_t* attributes = json_object_get(device, "audio_attributes");
     if (json_array_size(attributes) < 3) continue;
-    const auto attribute = [&](std::size_t i) { return std::to_string(json_integer_value(json_array_get(attributes, i))); };
+    const auto attribute = [&](std::size_t i) {
+      return std::to_string(json_integer_value(json_array_get(attributes, i)));
+    };
     add(text(device, "audio_device_name") + " mismatches " + attribute(1) + " offset " + attribute(2) + " last good " +
         attribute(0));
   }

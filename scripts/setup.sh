@@ -24,6 +24,9 @@ packages=(
   # the plots of its report, and the profiler behind the figures.
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
   python3-matplotlib linux-perf
+  # The interoperability tests' packet dissector (GStreamer and ffmpeg above
+  # are their peers too).
+  tshark
 )
 
 # As root apt-get runs directly; otherwise through sudo, which must pass the
@@ -32,6 +35,9 @@ as_root=()
 [ "$(id -u)" -eq 0 ] || as_root=(sudo)
 apt=("${as_root[@]}" env DEBIAN_FRONTEND=noninteractive apt-get -q -y)
 
+# wireshark-common asks whether non-root users may capture; root captures
+# anyway, so the answer is no and the question is never shown.
+echo "wireshark-common wireshark-common/install-setuid boolean false" | "${as_root[@]}" debconf-set-selections
 "${apt[@]}" update
 "${apt[@]}" install --no-install-recommends "${packages[@]}"
 echo "setup: all packages installed"

@@ -131,4 +131,13 @@ void add_device_commands(CLI::App& app, Context& context) {
       });
     });
   });
+  app.add_subcommand("summary", "One line: packets, loss, jitter and peers per stream, and what analyzers find")
+      ->callback([&context] {
+        run_linked(context, [&](DaemonLink& link) {
+          return request_and_show(context, link, VL_IPC_CMD_SESSION_INFO, nullptr, [&](const json_t* result) {
+            return view_summary(json_object_get(result, "session_info_list"),
+                                json_object_get(link.device(), "audio_device_list"));
+          });
+        });
+      });
 }

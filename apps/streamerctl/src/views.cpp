@@ -4,6 +4,7 @@
 
 #include <arpa/inet.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <cstdlib>
 #include <string>
@@ -201,6 +202,25 @@ std::string view_log_categories(const json_t* categories) {
   return table.render();
 }
 
+namespace {
+
+// The cumulative count is a signed 24-bit number in the low bits (a peer
+// that received duplicates reports fewer than none lost); the fraction
+// lost is the top 8.
+json_int_t cumulative_lost(const json_t* report) {
+  const json_int_t lost = integer(report, "rtcp_lost") & 0xffffff;
+  return lost & 0x800000 ? lost - 0x1000000 : lost;
+}
+
+// Who reported: the reporter's SSRC where the daemon gives it, else the
+// source reported on.
+json_int_t peer_ssrc(const json_t* report) {
+  const json_t* reporter = json_object_get(report, "rtcp_reporter_ssrc");
+  return json_integer_value(reporter) != 0 ? json_integer_value(reporter) : integer(report, "rtcp_ssrc");
+}
+
+}  // namespace
+
 std::string view_statistics(const json_t* info_list) {
   Table table({"SESSION", "STREAM", "PACKETS", "OCTETS", "LOST", "JITTER", "PEER"});
   std::size_t index = 0;
@@ -220,12 +240,11 @@ std::string view_statistics(const json_t* info_list) {
       std::size_t n = 0;
       const json_t* report = nullptr;
       json_array_foreach(reports, n, report) {
-        // The cumulative count is the low 24 bits; the fraction the top 8.
-        const json_int_t lost = integer(report, "rtcp_lost") & 0xffffff;
         char peer[160];
         std::snprintf(peer, sizeof peer, "%s (ssrc %08llx)", text(report, "rtcp_cname").c_str(),
-                      static_cast<unsigned long long>(integer(report, "rtcp_ssrc")));
-        table.add({session, kind, packets, octets, std::to_string(lost), number(report, "rtcp_jitter"), peer});
+                      static_cast<unsigned long long>(peer_ssrc(report)));
+        table.add({session, kind, packets, octets, std::to_string(cumulative_lost(report)),
+                   number(report, "rtcp_jitter"), peer});
       }
     }
   }
@@ -244,6 +263,55 @@ std::string view_discovered(const json_t* sap_list) {
                text(entry, "sap_interface")});
   }
   return table.render();
+}
+
+namespace {
+
+// "snd 1000 pkts lost 0 jitter 2 peers 1": a sender counts what it sent and
+// hears its receivers; a receiver counts what its sender reported sending
+// and what it found itself.
+std::string stream_summary_line(const char* kind, const json_t* stream) {
+  const json_t* reports = json_object_get(stream, "rtcp_receiver_info");
+  json_int_t lost = 0;
+  json_int_t jitter = 0;
+  std::size_t peers = 0;
+  std::size_t index = 0;
+  const json_t* report = nullptr;
+  json_array_foreach(reports, index, report) {
+    if (integer(report, "rtcp_ssrc") == 0) continue;
+    ++peers;
+    lost += cumulative_lost(report);
+    jitter = std::max(jitter, integer(report, "rtcp_jitter"));
+  }
+  return std::string(kind) + " " + number(json_object_get(stream, "rtcp_sender_info"), "rtcp_psend") + " pkts lost " +
+         std::to_string(lost) + " jitter " + std::to_string(jitter) + " peers " + std::to_string(peers);
+}
+
+}  // namespace
+
+std::string view_summary(const json_t* info_list, const json_t* audio_devices) {
+  std::string line;
+  const auto add = [&line](const std::string& part) { line += (line.empty() ? "" : ", ") + part; };
+  std::size_t index = 0;
+  const json_t* info = nullptr;
+  json_array_foreach(info_list, index, info) {
+    for (const auto& [key, kind] :
+         {std::pair{"session_sender_info", "snd"}, std::pair{"session_receiver_info", "rcv"}}) {
+      const json_t* stream = json_object_get(info, key);
+      if (json_object_size(stream) > 0) add(stream_summary_line(kind, stream));
+    }
+  }
+  const json_t* device = nullptr;
+  json_array_foreach(audio_devices, index, device) {
+    const json_t* attributes = json_object_get(device, "audio_attributes");
+    if (json_array_size(attributes) < 3) continue;
+    const auto attribute = [&](std::size_t i) {
+      return std::to_string(json_integer_value(json_array_get(attributes, i)));
+    };
+    add(text(device, "audio_device_name") + " mismatches " + attribute(1) + " offset " + attribute(2) + " last good " +
+        attribute(0));
+  }
+  return (line.empty() ? "no streams" : line) + "\n";
 }
 
 int log_priority_from_text(const std::string& value) {

@@ -23,6 +23,10 @@ std::string view_log_categories(const json_t* categories);
 std::string view_discovered(const json_t* sap_list);
 // "session_info_list": RTCP statistics per session and stream.
 std::string view_statistics(const json_t* info_list);
+// One line for a live view: per stream its packets, loss, jitter and peers;
+// per reserved device that reports attributes (the ramp analyzer's last
+// good timestamp, mismatch count and offset), those.
+std::string view_summary(const json_t* info_list, const json_t* audio_devices);
 
 // Log priorities by name ("error", "debug", ...) and back; -1 for an
 // unknown name. A number given as text is taken as it is.

@@ -41,4 +41,23 @@ TEST(Views, LogPrioritiesByNameAndNumber) {
   EXPECT_EQ(log_priority_name(650), "650");
 }
 
+// A sender's peers: the reporter's SSRC, the signed 24-bit lost count (a
+// peer that saw a duplicate reports -1), the largest jitter; the ramp
+// analyzer's findings.
+TEST(Views, StatisticsAndTheSummaryLineShowWhoReportedWhat) {
+  const VlJsonRef info(json_loads(R"([{"session_id": {"session_addr": "239.1.1.1", "session_port": 5004},
+      "session_sender_info": {"rtcp_sender_info": {"rtcp_psend": 5000},
+        "rtcp_receiver_info": [{"rtcp_cname": "gst-peer", "rtcp_ssrc": 17, "rtcp_lost": 16777215,
+                                "rtcp_jitter": 9, "rtcp_reporter_ssrc": 3735928559}]},
+      "session_receiver_info": {}}])", 0, nullptr));
+  const VlJsonRef devices(json_loads(R"([{"audio_device_name": "AnalyzerRamp", "audio_attributes": [7, 1, 65056]},
+      {"audio_device_name": "GeneratorRamp"}])", 0, nullptr));
+  const std::string table = view_statistics(info.get());
+  EXPECT_NE(table.find("239.1.1.1:5004  sender  5000     0       -1    9       gst-peer (ssrc deadbeef)"),
+            std::string::npos) << table;
+  EXPECT_EQ(view_summary(info.get(), devices.get()),
+            "snd 5000 pkts lost -1 jitter 9 peers 1, AnalyzerRamp mismatches 1 offset 65056 last good 7\n");
+  EXPECT_EQ(view_summary(nullptr, nullptr), "no streams\n");
+}
+
 }  // namespace

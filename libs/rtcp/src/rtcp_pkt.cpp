@@ -206,7 +206,11 @@ int vl_rtcppacket_write(uint8_t type, const VlRtcpReport& report, std::span<uint
 }
 
 int vl_rtcp_compound_write(const VlRtcpReport& report, std::span<uint8_t> out) {
-  const uint8_t types[] = {report.has_sender ? vl_rtcp_sr : vl_rtcp_rr, vl_rtcp_sdes, vl_rtcp_bye};
+  // A sender that has not sent a packet yet (the report at once for a new
+  // sender) reports as a receiver: an SR would pair an NTP time with RTP
+  // timestamp 0, and peers take their NTP/RTP mapping from SRs.
+  const bool sent = report.has_sender && !(report.sender_info && report.sender_info->psend == 0);
+  const uint8_t types[] = {sent ? vl_rtcp_sr : vl_rtcp_rr, vl_rtcp_sdes, vl_rtcp_bye};
   std::size_t used = 0;
   for (uint8_t type : types) {
     const int size = vl_rtcppacket_write(type, report, out.subspan(used));

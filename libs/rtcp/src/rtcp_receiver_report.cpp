@@ -38,8 +38,9 @@ void rtcp_rr_write(std::span<const VlReceiverInfo* const> receivers, std::span<u
 }
 
 std::size_t rtcp_receiver_report_size(const VlRtcpReport& report) {
-  const std::size_t count = rtcp_rr_count(report.receivers);
-  return count ? ssrc_size + count * vl_rtcp_block_size : 0;
+  // Even without blocks an RR names its sender (RFC 3550 6.4.2): a bare
+  // header is a malformed packet to every peer.
+  return ssrc_size + rtcp_rr_count(report.receivers) * vl_rtcp_block_size;
 }
 
 void rtcp_receiver_report_write(const VlRtcpReport& report, std::span<uint8_t> body) {

@@ -86,7 +86,7 @@ TEST(RtcpPacketWrite, GoldenPackets) {
        {0x81, 0xC9, 0x00, 0x07, LOCAL_SSRC_BYTES, BLOCK_BYTES}},
       {"RR without receiver statistics", vl_rtcp_rr, report(false, nullptr, unavailable_receiver),
        concat({{0x81, 0xC9, 0x00, 0x07, LOCAL_SSRC_BYTES}, Bytes(24, 0)})},
-      {"RR without receivers", vl_rtcp_rr, report(false, nullptr, {}), {0x80, 0xC9, 0x00, 0x00}},
+      {"RR without receivers", vl_rtcp_rr, report(false, nullptr, {}), {0x80, 0xC9, 0x00, 0x01, LOCAL_SSRC_BYTES}},
       {"SDES for a 10-character CNAME", vl_rtcp_sdes, report(false, nullptr, {}), sdes_10},
       {"BYE of a closed sender", vl_rtcp_bye, report(true, &sender_info, {}, true), bye},
       {"no BYE for an open sender", vl_rtcp_bye, report(true, &sender_info, {}), {}},
@@ -140,7 +140,15 @@ TEST(RtcpCompoundWrite, FirstPacketThenSdesThenByeWhenDue) {
   const int rr_size = vl_rtcp_compound_write(report(false, nullptr, {}), receiver_only);
   ASSERT_GT(rr_size, 0);
   receiver_only.resize(static_cast<std::size_t>(rr_size));
-  EXPECT_EQ(receiver_only, concat({{0x80, 0xC9, 0x00, 0x00}, sdes_10}));
+  EXPECT_EQ(receiver_only, concat({{0x80, 0xC9, 0x00, 0x01, LOCAL_SSRC_BYTES}, sdes_10}));
+
+  // Nothing sent yet: no SR, whose timing a peer would take.
+  VlSenderInfo nothing_sent{};
+  Bytes before_first(vl_rtcp_compound_size);
+  const int before_size = vl_rtcp_compound_write(report(true, &nothing_sent, {}), before_first);
+  ASSERT_GT(before_size, 0);
+  before_first.resize(static_cast<std::size_t>(before_size));
+  EXPECT_EQ(before_first, concat({{0x80, 0xC9, 0x00, 0x01, LOCAL_SSRC_BYTES}, sdes_10}));
 
   Bytes too_small(sr_count_0.size() + sdes_10.size());
   errno = 0;

@@ -54,6 +54,12 @@ inline sockaddr_in address_of(const char* ip, uint16_t port) {
   return a;
 }
 
+// The kinds of a report that may come before a new sender's first packet
+// is out: an RR then, since an SR would state timing it does not have yet.
+inline bool new_sender_report(const std::string& kinds, const std::string& tail = "") {
+  return kinds == "SR SDES" + tail || kinds == "RR SDES" + tail;
+}
+
 // A device of the lab in one host, with the ramp generator and analyzer
 // reserved, and the session and stream steps the tests take on it. The lab
 // destroys the device.

@@ -44,7 +44,11 @@ TEST_F(RtcpSessionCycle, ReportsEveryFiveSecondsUnderAFloodOfIncomingRtcp) {
   for (int i = 0; i < 3; ++i) {
     auto report = next_report(6s);
     ASSERT_TRUE(report) << "report " << i;
-    EXPECT_EQ(report->kinds(), "SR SDES");
+    if (i == 0) {
+      EXPECT_TRUE(rtcplab::new_sender_report(report->kinds())) << report->kinds();
+    } else {
+      EXPECT_EQ(report->kinds(), "SR SDES");
+    }
     reports.push_back(std::move(*report));
   }
   EXPECT_TRUE(about(reports[1].arrival - reports[0].arrival, 5s));
@@ -82,7 +86,7 @@ TEST_F(RtcpSessionCycle, ReportingWaitsForAStreamPausesWithoutAndResumes) {
   ASSERT_TRUE(device_.add_sender(session_, rtcplab::group_from_a, rtcplab::port_from_a));
   const auto resumed = next_report();
   ASSERT_TRUE(resumed);
-  EXPECT_EQ(resumed->kinds(), "SR SDES");
+  EXPECT_TRUE(rtcplab::new_sender_report(resumed->kinds())) << resumed->kinds();
 }
 
 // Device A streams to B through the lab's impairing relay, which loses

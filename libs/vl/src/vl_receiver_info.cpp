@@ -9,7 +9,9 @@
 
 namespace {
 
-constexpr std::size_t encoded_members = 8;
+constexpr std::size_t encoded_members = 9;
+// Daemons before the reporter's SSRC was encoded sent one member less.
+constexpr std::size_t encoded_members_without_reporter = 8;
 constexpr std::size_t cname_max_length = vl_cname_size - 1;
 
 using Entry = std::unique_ptr<VlReceiverInfo>;
@@ -87,7 +89,8 @@ json_t* encode_entry(const VlReceiverInfo& entry) {
                         put(o, VL_KEY_RTCP_LAST_SEQ, json_integer(entry.last_seq)) &&
                         put(o, VL_KEY_RTCP_JITTER, json_integer(entry.jitter)) &&
                         put(o, VL_KEY_RTCP_LSR, json_integer(entry.lsr)) &&
-                        put(o, VL_KEY_RTCP_DLSR, json_integer(entry.dlsr));
+                        put(o, VL_KEY_RTCP_DLSR, json_integer(entry.dlsr)) &&
+                        put(o, VL_KEY_RTCP_REPORTER_SSRC, json_integer(entry.reporter_ssrc));
   return complete ? object.release() : nullptr;
 }
 
@@ -107,6 +110,7 @@ void decode_members(VlReceiverInfo& entry, const json_t* object) {
       case VL_KEY_RTCP_JITTER: entry.jitter = low_32_bits(value); break;
       case VL_KEY_RTCP_LSR: entry.lsr = low_32_bits(value); break;
       case VL_KEY_RTCP_DLSR: entry.dlsr = low_32_bits(value); break;
+      case VL_KEY_RTCP_REPORTER_SSRC: entry.reporter_ssrc = low_32_bits(value); break;
       default: break;
     }
   }
@@ -145,7 +149,7 @@ VlReceiverInfo* vl_receiver_info_decode(const json_t* json) {
   for (std::size_t i = json_array_size(json); i-- > 0;) {
     const json_t* element = json_array_get(json, i);
     const std::size_t members = json_object_size(element);
-    if (members != encoded_members) {
+    if (members != encoded_members && members != encoded_members_without_reporter) {
       VL_LOG(vl_log_general(), VL_LOG_ERROR, "Invalid size for VlReceiverInfo json object! Should be %u, but is %u!",
              static_cast<unsigned>(encoded_members), static_cast<unsigned>(members));
       continue;

@@ -124,7 +124,7 @@ TEST(VlReceiverInfoCopy, DeepCopyInReverseOrder) {
   EXPECT_EQ(vl_receiver_info_copy(nullptr), nullptr);
 }
 
-TEST(VlReceiverInfoJson, EncodesEightMembersInOrderAndDecodesInArrayOrder) {
+TEST(VlReceiverInfoJson, EncodesNineMembersInOrderAndDecodesInArrayOrder) {
   VlReceiverInfoPtr list = list_of({2, 1});
   list->report_count = 4;
   list->ssrc = 4294967295u;
@@ -132,9 +132,9 @@ TEST(VlReceiverInfoJson, EncodesEightMembersInOrderAndDecodesInArrayOrder) {
   VlJsonRef json(vl_receiver_info_encode(list.get()));
   EXPECT_EQ(compact(json.get()),
             "[{\"rtcp_seqno\":4,\"rtcp_cname\":\"one\",\"rtcp_ssrc\":4294967295,\"rtcp_lost\":2,"
-            "\"rtcp_last_seq\":3,\"rtcp_jitter\":4,\"rtcp_lsr\":5,\"rtcp_dlsr\":6},"
+            "\"rtcp_last_seq\":3,\"rtcp_jitter\":4,\"rtcp_lsr\":5,\"rtcp_dlsr\":6,\"rtcp_reporter_ssrc\":1},"
             "{\"rtcp_seqno\":0,\"rtcp_cname\":\"\",\"rtcp_ssrc\":2,\"rtcp_lost\":3,"
-            "\"rtcp_last_seq\":4,\"rtcp_jitter\":5,\"rtcp_lsr\":6,\"rtcp_dlsr\":7}]");
+            "\"rtcp_last_seq\":4,\"rtcp_jitter\":5,\"rtcp_lsr\":6,\"rtcp_dlsr\":7,\"rtcp_reporter_ssrc\":2}]");
 
   VlReceiverInfoPtr back(vl_receiver_info_decode(json.get()));
   ASSERT_TRUE(back);
@@ -145,8 +145,8 @@ TEST(VlReceiverInfoJson, EncodesEightMembersInOrderAndDecodesInArrayOrder) {
   EXPECT_STREQ(back->cname, "one");
   EXPECT_EQ(back->dlsr, 6u);
   EXPECT_EQ(back->next->ssrc, 2u);
-  // Neither the key nor the flag travels.
-  EXPECT_EQ(back->reporter_ssrc, 0u);
+  // The reporter (the list's key) travels, the flag does not.
+  EXPECT_EQ(back->reporter_ssrc, 1u);
   EXPECT_EQ(back->updated, 0);
 
   VlJsonRef empty(vl_receiver_info_encode(nullptr));
@@ -166,11 +166,11 @@ TEST(VlReceiverInfoJson, DecodeSkipsElementsOfTheWrongSize) {
   EXPECT_EQ(list->next, nullptr);
   EXPECT_EQ(list->ssrc, 11u);
   EXPECT_EQ(capture.count("Invalid size for VlReceiverInfo json object!"), 1);
-  EXPECT_EQ(capture.count("Invalid size for VlReceiverInfo json object! Should be 8, but is 7!"), 1);
+  EXPECT_EQ(capture.count("Invalid size for VlReceiverInfo json object! Should be 9, but is 7!"), 1);
 
   VlJsonRef not_objects(json_loads("[1, \"x\"]", 0, nullptr));
   EXPECT_EQ(vl_receiver_info_decode(not_objects.get()), nullptr);
-  EXPECT_EQ(capture.count("Should be 8, but is 0!"), 2);
+  EXPECT_EQ(capture.count("Should be 9, but is 0!"), 2);
 
   VlJsonRef empty(json_array());
   EXPECT_EQ(vl_receiver_info_decode(empty.get()), nullptr);
@@ -199,7 +199,7 @@ TEST(VlReceiverInfoJson, CnameBytesThatAreNotUtf8StillEncode) {
   VlJsonRef json(vl_receiver_info_encode(list.get()));
   ASSERT_TRUE(json);
   const json_t* element = json_array_get(json.get(), 0);
-  EXPECT_EQ(json_object_size(element), 8u);
+  EXPECT_EQ(json_object_size(element), 9u);
   EXPECT_STREQ(json_string_value(json_object_get(element, "rtcp_cname")), "h??st");
   // The stored bytes stay as received.
   EXPECT_STREQ(list->cname, "h\xff\xfe" "st");

@@ -109,6 +109,7 @@ const vl_json_key_entry vl_json_keys[VL_KEY_COUNT] = {
     {JSON_STRING, "event_data"},
     {JSON_INTEGER, "stream_sap"},
     {JSON_ARRAY, "sap_list"},
+    {JSON_INTEGER, "rtcp_reporter_ssrc"},
     {JSON_STRING, "unknown key"},
 };
 

@@ -94,9 +94,10 @@ TEST(VlJsonKeys, TableHoldsEveryKeyWithItsType) {
       {"network_interface_type", JSON_INTEGER}, {"event_id", JSON_INTEGER},
       {"event_originator", JSON_STRING}, {"event_exclusive", JSON_INTEGER},
       {"event_data", JSON_STRING}, {"stream_sap", JSON_INTEGER},
-      {"sap_list", JSON_ARRAY}, {"unknown key", JSON_STRING},
+      {"sap_list", JSON_ARRAY}, {"rtcp_reporter_ssrc", JSON_INTEGER},
+      {"unknown key", JSON_STRING},
   };
-  ASSERT_EQ(expected.size(), 96u);
+  ASSERT_EQ(expected.size(), 97u);
   for (size_t i = 0; i < expected.size(); ++i) {
     EXPECT_STREQ(vl_json_keys[i].name, expected[i].first) << "index " << i;
     EXPECT_EQ(vl_json_keys[i].type, static_cast<uint32_t>(expected[i].second)) << "index " << i;

@@ -34,11 +34,13 @@ void vl_receiver_info_dtor(VlReceiverInfo* list);
 
 // An array of one object per entry in list order, each {"rtcp_seqno",
 // "rtcp_cname", "rtcp_ssrc", "rtcp_lost", "rtcp_last_seq", "rtcp_jitter",
-// "rtcp_lsr", "rtcp_dlsr"} in this order. Null only without memory.
+// "rtcp_lsr", "rtcp_dlsr", "rtcp_reporter_ssrc"} in this order. Null only
+// without memory.
 json_t* vl_receiver_info_encode(const VlReceiverInfo* list);
 
 // A new list in the array's order; elements that are not objects of exactly
-// eight members are skipped with an error. Null for an empty or missing
+// nine members (or eight, without "rtcp_reporter_ssrc") are skipped with an
+// error. Null for an empty or missing
 // array, or without memory.
 VlReceiverInfo* vl_receiver_info_decode(const json_t* json);
 

@@ -109,12 +109,15 @@ enum vl_json_key_index : int {
   VL_KEY_EVENT_DATA,
   VL_KEY_STREAM_SAP,
   VL_KEY_SAP_LIST,
+  // The receiver that sent a report: without it a sender cannot tell its
+  // receivers' reports apart by SSRC.
+  VL_KEY_RTCP_REPORTER_SSRC,
   // Returned for keys that are unknown or carry the wrong type.
   VL_KEY_UNKNOWN,
   VL_KEY_COUNT
 };
 
-static_assert(VL_KEY_UNKNOWN == 95 && VL_KEY_COUNT == 96, "the key table has 96 entries");
+static_assert(VL_KEY_UNKNOWN == 96 && VL_KEY_COUNT == 97, "the key table has 97 entries");
 
 extern const vl_json_key_entry vl_json_keys[VL_KEY_COUNT];
 

@@ -40,7 +40,7 @@ int32_t VlAnalyzer::Play::complete_write(uint32_t ts, const int32_t* samples, in
 void vl_analyzer_analyze(VlAnalyzer* self, uint32_t ts, uint32_t frames) { self->analyze(ts, frames); }
 
 void vl_analyzer_init() {
-  log4c_category_get("velanto.analyzer");
+  vl_log_category("velanto.analyzer");
   vl_object_register(&vl_analyzer_file_ts);
   vl_object_register(&vl_analyzer_ramp_ts);
 }

@@ -225,7 +225,7 @@ bool VlGenerator::remove_timer(Timer* timer) {
 uint32_t vl_generator_generate(VlGenerator* self, uint32_t ts) { return self->generate(ts, self->block_frames()); }
 
 void vl_generator_init() {
-  log4c_category_get("velanto.generator");
+  vl_log_category("velanto.generator");
   vl_object_register(&vl_generator_sine_ts);
   vl_object_register(&vl_generator_ramp_ts);
 }

@@ -12,7 +12,7 @@ namespace {
 
 __extension__ using wide = unsigned __int128;
 
-log4c_category_t* category() { return log4c_category_get("velanto.audio.rtaudio"); }
+VL_LOG_CATEGORY(category, "velanto.audio.rtaudio")
 
 // Microseconds until `frames` more frames have passed at `rate`, rounded up
 // so that the wait ends at or after the due timestamp.

@@ -41,6 +41,6 @@ void get_words(std::span<const uint8_t> bytes, std::size_t offset, uint32_t (&wo
 
 constexpr std::size_t round_up4(std::size_t n) { return (n + 3) & ~std::size_t{3}; }
 
-inline log4c_category_t* category() { return log4c_category_get("velanto.rtcp"); }
+VL_LOG_CATEGORY(category, "velanto.rtcp")
 
 }  // namespace rtcp_wire

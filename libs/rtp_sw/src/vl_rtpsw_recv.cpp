@@ -557,7 +557,7 @@ void vl_rtpsw_recv_datagram(VlStreamHandle stream, const uint8_t* datagram, std:
 }
 
 VlRecvmgr* vl_rtp_sw_recv_init() {
-  category = log4c_category_get("velanto.rtp.sw_receiver");
+  category = vl_log_category("velanto.rtp.sw_receiver");
   vl_decoders_init();
   return vl_recvmgr_sw_ctor();
 }

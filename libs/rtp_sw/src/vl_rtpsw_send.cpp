@@ -420,7 +420,7 @@ VlSendmgr* vl_sendmgr_sw_ctor() {
 }
 
 VlSendmgr* vl_rtp_sw_send_init() {
-  category = log4c_category_get("velanto.rtp.sw_sender");
+  category = vl_log_category("velanto.rtp.sw_sender");
   vl_encoders_init();
   return vl_sendmgr_sw_ctor();
 }

@@ -66,7 +66,7 @@ int32_t vl_dec_process(VlDec* dec, uint32_t ts, const uint8_t* payload, int32_t 
 // the first and emptied by the last, so that managers of several network
 // interfaces share it.
 int vl_decoders_init() {
-  category = log4c_category_get("velanto.decoders");
+  category = vl_log_category("velanto.decoders");
   return users++ == 0 ? vl_register_decoders() : 0;
 }
 

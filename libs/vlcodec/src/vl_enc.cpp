@@ -89,7 +89,7 @@ uint64_t vl_enc_process(VlEnc* enc, uint64_t frames, uint32_t ts, uint8_t* buffe
 // the first and emptied by the last, so that managers of several network
 // interfaces share it.
 int vl_encoders_init() {
-  category = log4c_category_get("velanto.encoders");
+  category = vl_log_category("velanto.encoders");
   return users++ == 0 ? vl_register_encoders() : 0;
 }
 

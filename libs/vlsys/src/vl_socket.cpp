@@ -99,7 +99,7 @@ bool bind_to_device(vl_socket* sock, const char* itf) {
 }  // namespace
 
 int vl_socket_init() {
-  qos_category = log4c_category_get("velanto.socket.qos");
+  qos_category = vl_log_category("velanto.socket.qos");
   return 0;
 }
 

@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -139,7 +140,8 @@ TEST(HostConfig, DeletingRemovesFileAndBackupAndSucceedsWhenNeitherExists) {
 }
 
 // A write that stops short (here: at the file size limit) must not leave a
-// cut file in front of the backup, or the next load reads the cut file.
+// cut file in front of the backup, or the next load reads the cut file; the
+// file is not even touched.
 TEST(HostConfig, AFailedWriteLeavesThePreviousVersionReadable) {
   vltest::TempHome home;
   ASSERT_EQ(save("velanto.cfg", "previous"), 0);
@@ -160,8 +162,42 @@ TEST(HostConfig, AFailedWriteLeavesThePreviousVersionReadable) {
 
   EXPECT_EQ(result, -1);
   EXPECT_EQ(error, EFBIG);
-  EXPECT_FALSE(fs::exists(home.config_path("velanto.cfg")));
+  EXPECT_EQ(file_text(home.config_path("velanto.cfg")), "previous");
+  EXPECT_FALSE(fs::exists(home.config_path("velanto.cfg.new")));
   EXPECT_EQ(read_config("velanto.cfg"), "previous");
+}
+
+// A process killed while it saves, at whatever point, leaves a whole version
+// for the next reader: a child saves two large versions in turn and is
+// killed at times spread over its saves.
+TEST(HostConfig, ASaveKilledAnywhereLeavesAWholeVersionReadable) {
+  vltest::TempHome home;
+  constexpr std::size_t size = 4 << 20;
+  for (int round = 0; round < 12; ++round) {
+    SCOPED_TRACE(round);
+    int ready[2];
+    ASSERT_EQ(pipe(ready), 0);
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+      for (int i = 0;; ++i) {
+        if (save("velanto.cfg", std::string(size, i % 2 ? 'b' : 'a')) != 0) _exit(1);
+        if (i == 0 && write(ready[1], "x", 1) != 1) _exit(1);
+      }
+    }
+    close(ready[1]);
+    char byte;
+    ASSERT_EQ(read(ready[0], &byte, 1), 1);
+    close(ready[0]);
+    usleep(static_cast<useconds_t>(round * 1500));  // where in a save the signal lands
+    kill(child, SIGTERM);
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    const std::string text = read_config("velanto.cfg");
+    ASSERT_EQ(text.size(), size);
+    EXPECT_TRUE(text == std::string(size, 'a') || text == std::string(size, 'b'));
+  }
 }
 
 }  // namespace

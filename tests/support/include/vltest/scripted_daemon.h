@@ -40,7 +40,7 @@ class ScriptedDaemon {
   // log4c makes categories without a lock: those the server thread uses
   // exist before it starts, so that it only looks them up.
   ScriptedDaemon() {
-    for (const char* name : {"velanto.ipc.srv", "velanto.ipc.clt", "velanto.vl_error"}) log4c_category_get(name);
+    for (const char* name : {"velanto.ipc.srv", "velanto.ipc.clt", "velanto.vl_error"}) vl_log_category(name);
     instance() = this;
   }
   ~ScriptedDaemon() {

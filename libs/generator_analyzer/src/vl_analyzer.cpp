@@ -2,6 +2,7 @@
 
 #include "generator_analyzer/analyzer_file.h"
 #include "generator_analyzer/analyzer_ramp.h"
+#include "vlsys/vl_log.h"
 #include "vlsys/vl_time.h"
 
 const VlMediadrvTypeDescriptor vl_analyzer_ts = {{&vl_mediadrv_audio_ts, "VlAnalyzer", nullptr}, nullptr};

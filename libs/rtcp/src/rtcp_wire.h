@@ -1,6 +1,8 @@
 // Big-endian fields and the log category shared by the RTCP modules.
 #pragma once
 
+#include "vlsys/vl_log.h"
+
 #include <log4c.h>
 
 #include <cstddef>

@@ -2,6 +2,8 @@
 // eventfd that wakes their threads, and the steady clock they plan with.
 #pragma once
 
+#include "vlsys/vl_log.h"
+
 #include <log4c.h>
 #include <sys/eventfd.h>
 #include <unistd.h>

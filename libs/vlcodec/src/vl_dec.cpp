@@ -2,6 +2,7 @@
 
 #include "codec_registry.h"
 #include "codec_setup.h"
+#include "vlsys/vl_log.h"
 
 #include <cerrno>
 #include <cstring>

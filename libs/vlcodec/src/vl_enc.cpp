@@ -3,6 +3,7 @@
 #include "codec_registry.h"
 #include "codec_setup.h"
 #include "vlcodec/codec.h"
+#include "vlsys/vl_log.h"
 
 #include <cerrno>
 #include <cstring>

@@ -9,6 +9,7 @@
 #pragma once
 
 #include "vlipc/vl_ipc_lowlevel.h"
+#include "vlsys/vl_log.h"
 #include "vltest/netlab.h"
 #include "vlutil/vl_json_ref.h"
 

@@ -36,7 +36,8 @@ std::string save_parameter(char fill, std::size_t size = 16) {
 // Whole: JSON that parses, with the blob of one save in full.
 bool whole(const std::string& text, std::size_t size) {
   VlJsonRef json(json_loads(text.c_str(), JSON_DISABLE_EOF_CHECK, nullptr));
-  const char* blob = json_string_value(json_object_get(json_object_get(json.get(), "lab"), "blob"));
+  const json_t* lab = json_object_get(json_object_get(json.get(), "additional"), "lab");
+  const char* blob = json_string_value(json_object_get(lab, "blob"));
   return blob && std::strlen(blob) == size;
 }
 
@@ -134,7 +135,9 @@ class JackFaults : public ::testing::Test {
     ASSERT_TRUE(a_->connect()) << a_->daemon().process().output();
   }
   void TearDown() override {
-    if (a_) EXPECT_TRUE(a_->stop()) << a_->daemon().error_output();
+    if (a_) {
+      EXPECT_TRUE(a_->stop()) << a_->daemon().error_output();
+    }
   }
 
   vltest::NetLab lab_;
@@ -143,19 +146,24 @@ class JackFaults : public ::testing::Test {
 };
 
 TEST_F(JackFaults, TheDaemonOutlivesItsJackServerAndReportsIt) {
-  ASSERT_TRUE(a_->reserve("system"));
+  const std::string reserved = a_->answer(
+      14, R"({"audio_device_name": "system", "audio_config": )"
+          R"({"channelCountPlay": 2, "channelCountCapture": 2, "sampleRate": [48000, 1]}})");
+  ASSERT_TRUE(reserved.starts_with(R"({"command": 14, "parameter": {)")) << reserved;
   const std::string session =
       a_->answer(6, R"({"session_addr": ")" + std::string(group) + R"(", "session_port": )" + std::to_string(port) +
                         R"(, "network_interface_name": "veth0"})");
   ASSERT_TRUE(session.starts_with(R"({"command": 6, "parameter": {)")) << session;
   const std::string sent = a_->answer(9, R"({"session_id": )" + session_id() + R"(, "stream_sdp": )" +
                                              json_text(stream_sdp()) +
-                                             R"(, "audio_device_name": "system", "stream_packetduration": 48})");
+                                             R"(, "audio_device_name": "system", "stream_seqno": 1, "stream_dscp": 34, "stream_packetduration": 48})");
   ASSERT_TRUE(sent.starts_with(R"({"command": 9, "parameter": {)")) << sent;
 
+  const std::size_t before = a_->daemon().error_output().size();
   ASSERT_EQ(kill(server_.pid(), SIGKILL), 0);
-  EXPECT_TRUE(vltest::wait_until([&] { return !daemon_usage::serious_records(a_->daemon().error_output()).empty(); },
-                                 10s, 50ms))
+  EXPECT_TRUE(vltest::wait_until(
+      [&] { return a_->daemon().error_output().find("no audio callback for", before) != std::string::npos; }, 10s,
+      50ms))
       << a_->daemon().error_output();
   EXPECT_NE(a_->describe().get(), nullptr) << "the daemon no longer answers";
 }

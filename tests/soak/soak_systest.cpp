@@ -6,6 +6,7 @@
 #include "ipc_control.h"
 
 #include <chrono>
+#include <algorithm>
 #include <cstdio>
 #include <string>
 
@@ -17,10 +18,20 @@ using ipc_control::json_text;
 using ipc_control::session_id;
 using ipc_control::stream_sdp;
 
-constexpr int iterations = 1000;
+// At least this many rounds, and rounds for this long: a round takes a few
+// milliseconds, and minutes let RTCP cycles and slow leaks show.
+constexpr int least_rounds = 1000;
+constexpr auto soak_time = std::chrono::seconds(270);
 constexpr int warm_up = 20;  // first-use allocations (codec tables, thread stacks) are not leaks
 constexpr const char* loop_group = "239.77.8.2";
 constexpr int loop_port = 5006;
+constexpr int loop_stream_port = 5008;  // apart from the session's RTCP
+
+// Errors the rounds cause themselves: the round's receiver hears the first
+// report of the round's new sender, which has sent nothing yet.
+bool caused_by_the_rounds(const std::string& record) {
+  return record.find("Sender did not send out any RTP packets since last RTCP report") != std::string::npos;
+}
 
 class Soak : public ipc_control::TwoDaemons {
  protected:
@@ -39,9 +50,11 @@ class Soak : public ipc_control::TwoDaemons {
   // description, the streams and the session gone, the devices released.
   bool round() {
     const std::string id = R"({"session_id": )" + session_id(loop_group, loop_port);
-    const std::string sdp = R"(, "stream_sdp": )" + json_text(stream_sdp(loop_group, loop_port));
+    const std::string sdp = R"(, "stream_sdp": )" + json_text(stream_sdp(loop_group, loop_stream_port));
     const bool done =
-        a_.reserve("GeneratorSine") && a_.reserve("AnalyzerRamp") &&
+        ok(14, R"({"audio_device_name": "GeneratorSine", "audio_config": )"
+               R"({"audioBlockSize": 1024, "function": {"name": "sine", "freq": [1000, 1]}}})") &&
+        a_.reserve("AnalyzerRamp") &&
         ok(6, R"({"session_addr": ")" + std::string(loop_group) + R"(", "session_port": )" +
                   std::to_string(loop_port) + R"(, "network_interface_name": "veth0"})") &&
         ok(9, id + sdp + R"(, "audio_device_name": "GeneratorSine", "stream_seqno": 1, "stream_dscp": 34, )"
@@ -64,9 +77,12 @@ TEST_F(Soak, ControlRoundsLeaveTheRunningStreamExactAndGiveEverythingBack) {
   ASSERT_TRUE(ramp_arrives()) << a_.daemon().process().output();
   for (int i = 0; i < warm_up; ++i) ASSERT_TRUE(round());
   const Usage start = usage();
+  const std::size_t logged_before = a_.daemon().error_output().size();
 
   const auto began = std::chrono::steady_clock::now();
-  for (int i = 0; i < iterations; ++i) ASSERT_TRUE(round()) << "round " << i;
+  int rounds = 0;
+  for (; rounds < least_rounds || std::chrono::steady_clock::now() - began < soak_time; ++rounds)
+    ASSERT_TRUE(round()) << "round " << rounds;
   const std::chrono::duration<double> took = std::chrono::steady_clock::now() - began;
 
   // Threads and descriptors end with their owners; give the last ones a moment.
@@ -78,7 +94,7 @@ TEST_F(Soak, ControlRoundsLeaveTheRunningStreamExactAndGiveEverythingBack) {
       },
       5s, 50ms);
   std::printf("soak: %d rounds in %.1f s (%.2f rounds/s); descriptors %d -> %d, threads %d -> %d, VmRSS %ld -> %ld kB\n",
-              iterations, took.count(), iterations / took.count(), start.descriptors, end.descriptors, start.threads,
+              rounds, took.count(), rounds / took.count(), start.descriptors, end.descriptors, start.threads,
               end.threads, start.rss_kib, end.rss_kib);
   EXPECT_EQ(end.descriptors, start.descriptors);
   EXPECT_EQ(end.threads, start.threads);
@@ -88,7 +104,9 @@ TEST_F(Soak, ControlRoundsLeaveTheRunningStreamExactAndGiveEverythingBack) {
   const ipc_control::Findings found = ipc_control::analyzer_findings(b_);
   EXPECT_EQ(found.mismatches, 1u);  // the ramp's first frame only
   EXPECT_EQ(found.offset, exact_offset);
-  EXPECT_EQ(daemon_usage::serious_records(a_.daemon().error_output()), std::vector<std::string>{});
+  std::vector<std::string> unexpected = daemon_usage::serious_records(a_.daemon().error_output().substr(logged_before));
+  std::erase_if(unexpected, caused_by_the_rounds);
+  EXPECT_EQ(unexpected, std::vector<std::string>{});
 }
 
 }  // namespace

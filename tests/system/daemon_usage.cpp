@@ -40,13 +40,11 @@ std::vector<std::string> serious_records(const std::string& error_output) {
   std::vector<std::string> found;
   std::istringstream lines(error_output);
   std::string line;
-  // log4c's basic layout starts each record with its priority name.
-  for (const char* priority : {"ERROR", "CRIT", "ALERT", "FATAL"}) {
-    lines.clear();
-    lines.seekg(0);
-    while (std::getline(lines, line))
+  // log4c's stream appender writes "[stderr] " and the basic layout's
+  // priority name first.
+  while (std::getline(lines, line))
+    for (const char* priority : {"[stderr] ERROR", "[stderr] CRIT", "[stderr] ALERT", "[stderr] FATAL"})
       if (line.starts_with(priority)) found.push_back(line);
-  }
   return found;
 }
 

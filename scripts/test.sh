@@ -30,7 +30,7 @@ cmake -S "$root" -B "$root/build-tsan" -DVL_WERROR=ON -DCMAKE_BUILD_TYPE=Debug -
 cmake --build "$root/build-tsan" -j "$jobs" --target vlsys_tests vlutil_tests vl_tests vlcodec_tests rtp_sw_tests rtp_sw_systests \
   generator_analyzer_tests vlipc_tests vlipc_systests vl_systests rtcp_systests linuxptp_tests sap_systests \
   rtaudioifc_systests streamer_systests streamerctl_systests system_systests
-# jansson is not instrumented: its reference counting looks racy from outside.
+# Suppressions (tests/tsan.supp) cover uninstrumented third-party code only.
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$root/tests/tsan.supp
 run_tests build-tsan -L "unit|system" -R "$threaded"
 unset TSAN_OPTIONS

@@ -3,6 +3,7 @@
 #include <dirent.h>
 
 #include <fstream>
+#include <regex>
 #include <sstream>
 
 namespace daemon_usage {
@@ -37,14 +38,14 @@ Usage usage_of(pid_t pid) {
 std::vector<std::string> logging_environment() { return {"LOG4C_RCPATH=" VLTEST_LOG4C_RCPATH}; }
 
 std::vector<std::string> serious_records(const std::string& error_output) {
+  // "velanto_file" lines: date, time, thread name (may hold spaces), the
+  // priority in 8 columns, the category.
+  static const std::regex serious(R"(\d{2}:\d{2}:\d{2}\.\d{3} .* (ERROR|CRIT|ALERT|FATAL) +(velanto|root))");
   std::vector<std::string> found;
   std::istringstream lines(error_output);
   std::string line;
-  // log4c's stream appender writes "[stderr] " and the basic layout's
-  // priority name first.
   while (std::getline(lines, line))
-    for (const char* priority : {"[stderr] ERROR", "[stderr] CRIT", "[stderr] ALERT", "[stderr] FATAL"})
-      if (line.starts_with(priority)) found.push_back(line);
+    if (std::regex_search(line, serious)) found.push_back(line);
   return found;
 }
 

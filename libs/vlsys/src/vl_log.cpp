@@ -51,13 +51,16 @@ void init_log4c_once() {
   static bool initialised = false;
   if (initialised) return;
   initialised = true;
+  // The system's types first, so that a log4crc that log4c_init reads may
+  // name them (log4c's own "basic" layout formats into one static buffer,
+  // unsafe for records of several threads).
+  log4c_appender_type_set(&log4c_appender_type_sendlog);
+  log4c_layout_type_set(&log4c_layout_type_velanto);
+  log4c_layout_type_set(&log4c_layout_type_velanto_file);
   log4c_init();
   // Fixed record buffers: log4c then formats the message and the rendered
   // line into stack buffers of this size instead of allocating per record.
   log4c_rc->config.bufsize = static_cast<int>(vl_log_buffer_size);
-  log4c_appender_type_set(&log4c_appender_type_sendlog);
-  log4c_layout_type_set(&log4c_layout_type_velanto);
-  log4c_layout_type_set(&log4c_layout_type_velanto_file);
 }
 
 }  // namespace

@@ -15,6 +15,7 @@
 
 #include <atomic>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -61,9 +62,16 @@ class ScriptedDaemon {
   // Runs on the server thread; set it before the first request.
   std::function<Frames(json_int_t command)> script = [](json_int_t command) { return Frames{response(command, "{}")}; };
   std::atomic<int> requests{0};
-  std::vector<json_int_t> commands;  // in order; read once the client is done
+  // The commands received so far, in order.
+  std::vector<json_int_t> commands() const {
+    std::lock_guard<std::mutex> hold(commands_lock_);
+    return commands_;
+  }
 
  private:
+  mutable std::mutex commands_lock_;
+  std::vector<json_int_t> commands_;
+
   static ScriptedDaemon*& instance() {
     static ScriptedDaemon* current = nullptr;
     return current;
@@ -74,7 +82,10 @@ class ScriptedDaemon {
     if (!self || message->type != VL_IPC_REQUEST) return;
     const VlJsonRef request(json_loads(message->body, 0, nullptr));
     const json_int_t command = json_integer_value(json_object_get(request.get(), "command"));
-    self->commands.push_back(command);
+    {
+      std::lock_guard<std::mutex> hold(self->commands_lock_);
+      self->commands_.push_back(command);
+    }
     ++self->requests;
     for (const Frame& frame : self->script(command)) {
       if (frame.type == drop_connection) {

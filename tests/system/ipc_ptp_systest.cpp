@@ -98,4 +98,33 @@ TEST_F(PtpCommandsOnPtp4l, StatusGetFollowsPtp4lAndConfigSetChangesItsPriority) 
   EXPECT_EQ(field(status_when([](const json_t* s) { return field(s, "ptp_prio_1") == 90; }).get(), "ptp_prio_1"), 90);
 }
 
+// A master ptp4l beside the daemon's slave: its identity, domain and time
+// scale reach "ptp_status_get", and so does its departure.
+TEST_F(PtpCommandsOnPtp4l, StatusGetShowsTheMasterAndItsDeparture) {
+  vltest::LabPtp4l master(lab_, vltest::NetLab::B, 50);
+  ASSERT_TRUE(master.started()) << master.process().output();
+  ASSERT_TRUE(master.announce_ptp_timescale(37));
+  const auto gm_is = [](const json_t* s, const char* id) {
+    const char* gm = json_string_value(json_object_get(s, "ptp_gm_id"));
+    return gm && std::string(gm) == id;
+  };
+  // Free running, ptp4l keeps its slave uncalibrated; the offset comes once
+  // the path delay is measured and holds the UTC offset.
+  const VlJsonRef slave = status_when([&](const json_t* s) {
+    return field(s, "ptp_port_state") == 8 && field(s, "ptp_offset_nsec") > 1000000000 &&
+           gm_is(s, "02-76-6C-FF-FE-00-00-02");
+  });
+  EXPECT_EQ(field(slave.get(), "ptp_port_state"), 8);
+  EXPECT_EQ(field(slave.get(), "ptp_domain"), vltest::LabPtp4l::default_domain);
+  EXPECT_EQ(field(slave.get(), "ptp_gm_clock_class"), 248);
+  EXPECT_EQ(field(slave.get(), "ptp_offset_sign"), 0);
+  EXPECT_NEAR(static_cast<double>(field(slave.get(), "ptp_offset_nsec")), 37e9, 1e7);
+  EXPECT_EQ(field(slave.get(), "ptp_is_syncronized"), 0);
+
+  master.stop();
+  const VlJsonRef alone =
+      status_when([&](const json_t* s) { return field(s, "ptp_port_state") == 6 && gm_is(s, "02-76-6C-FF-FE-00-00-01"); });
+  EXPECT_TRUE(gm_is(alone.get(), "02-76-6C-FF-FE-00-00-01"));
+}
+
 }  // namespace

@@ -26,6 +26,7 @@ struct SdpArgs {
   SdpOptions options;
   double ptime_ms = 0;
   std::string file;  // --sdp
+  bool clock_from_daemon = false;
 };
 
 struct StreamArgs {
@@ -143,9 +144,21 @@ uint32_t device_channels(const json_t* device, const std::string& name) {
   return default_channels;
 }
 
+// The grandmaster and domain of the daemon's PTP status for a record's
+// reference clock, unless the options name them. A zero identity is no
+// grandmaster: the record then says "traceable".
+void take_daemon_clock(SdpOptions& o, const json_t* device, bool domain_given) {
+  const json_t* status = json_object_get(device, "ptp_status");
+  const std::string grandmaster = text_of(status, "ptp_gm_id");
+  if (!o.grandmaster.empty() || grandmaster.find_first_not_of("0-") == std::string::npos) return;
+  o.grandmaster = grandmaster;
+  if (!domain_given) o.clock_domain = static_cast<uint32_t>(json_integer_value(json_object_get(status, "ptp_domain")));
+}
+
 // The sender's SDP: the file, or one written from the options with the
 // session as destination; empty after saying why.
-std::string sender_sdp(StreamArgs& args, const json_t* device, bool frames_given, bool channels_given) {
+std::string sender_sdp(StreamArgs& args, const json_t* device, const CLI::App& command) {
+  const bool frames_given = command.count("--frames") > 0;
   if (!args.sdp.file.empty()) {
     const std::string sdp = read_text(args.sdp.file);
     if (sdp.empty()) complain("cannot read an SDP record from '" + args.sdp.file + "'");
@@ -160,7 +173,8 @@ std::string sender_sdp(StreamArgs& args, const json_t* device, bool frames_given
   o.destination = args.address;
   o.port = args.port;
   if (o.source.empty()) o.source = interface_address(device, args.address, args.port);
-  if (!channels_given) o.channels = device_channels(device, args.device);
+  if (command.count("--channels") == 0) o.channels = device_channels(device, args.device);
+  take_daemon_clock(o, device, command.count("--clock-domain") > 0);
   return written_sdp(args.sdp, frames_given);
 }
 
@@ -194,14 +208,13 @@ void add_send(CLI::App& app, Context& context) {
   add_stream_position(add, *args, true);
   CLI::Option* file = add->add_option("--sdp", args->sdp.file, "the stream's SDP record ('-': standard input)");
   for (CLI::Option* option : add_sdp_options(add, args->sdp)) file->excludes(option);
-  CLI::Option* frames = add_frames_option(add, args->sdp);
-  CLI::Option* channels = add->get_option("--channels");
+  add_frames_option(add, args->sdp);
   add->add_option("--seqno", args->seqno, "first RTP sequence number (default: random)")->check(CLI::Range(0, 65535));
   add->add_option("--dscp", args->dscp, "DSCP of the packets")->check(CLI::Range(0, 63));
   add->add_option("--map", args->map, "channel map to apply, such as 0,1,-1 (default: none connected)");
-  add->callback([&context, args, frames, channels] {
+  add->callback([&context, args, add] {
     run_linked(context, [&](DaemonLink& link) {
-      const std::string sdp = sender_sdp(*args, link.device(), frames->count() > 0, channels->count() > 0);
+      const std::string sdp = sender_sdp(*args, link.device(), *add);
       if (sdp.empty()) return 1;
       const VlJsonRef parameter(json_pack("{s:o, s:s, s:s, s:i, s:i, s:i}", "session_id",
                                           session_id(args->address, args->port), "audio_device_name",
@@ -290,10 +303,22 @@ void add_sdp(CLI::App& app, Context& context) {
   add_sdp_options(sdp, *args);
   sdp->get_option("--source")->required();
   CLI::Option* frames = add_frames_option(sdp, *args);
-  sdp->callback([&context, args, frames] {
-    const std::string record = written_sdp(*args, frames->count() > 0);
-    if (!record.empty()) std::fputs(record.c_str(), stdout);
-    context.status = record.empty() ? 1 : 0;
+  sdp->add_flag("--clock-from-daemon", args->clock_from_daemon,
+                "take the grandmaster and PTP domain from the daemon's PTP status");
+  sdp->callback([&context, args, frames, sdp] {
+    const auto write = [&] {
+      const std::string record = written_sdp(*args, frames->count() > 0);
+      if (!record.empty()) std::fputs(record.c_str(), stdout);
+      return record.empty() ? 1 : 0;
+    };
+    if (!args->clock_from_daemon) {
+      context.status = write();
+      return;
+    }
+    run_linked(context, [&](DaemonLink& link) {
+      take_daemon_clock(args->options, link.device(), sdp->count("--clock-domain") > 0);
+      return write();
+    });
   });
 }
 

@@ -157,4 +157,22 @@ TEST(StreamerctlEvents, ArePrintedUntilInterrupted) {
   EXPECT_EQ(daemon.commands(), (std::vector<json_int_t>{1, 22, 23}));
 }
 
+// The record's reference clock names the grandmaster the daemon follows.
+TEST(StreamerctlSdp, TakesTheReferenceClockFromTheDaemonsPtpStatus) {
+  NetLab lab;
+  ASSERT_TRUE(lab.ok()) << lab.error();
+  vltest::ScriptedDaemon daemon;
+  daemon.script = [](json_int_t command) {
+    return vltest::Frames{vltest::response(
+        command, vltest::device_description(R"({"ptp_domain": 5, "ptp_gm_id": "00-1D-C1-FF-FE-12-34-56"})"))};
+  };
+  ASSERT_TRUE(daemon.start(lab, NetLab::A, NetLab::link_address[NetLab::A]));
+  const vltest::ProcessResult sdp =
+      ctl(lab, NetLab::B, {"--host", NetLab::link_address[NetLab::A], "sdp", "--source", "198.18.0.1", "--group",
+                           group, "--clock-from-daemon"});
+  ASSERT_EQ(sdp.status, 0) << sdp.output;
+  EXPECT_NE(sdp.output.find("a=ts-refclk:ptp=IEEE1588-2008:00-1D-C1-FF-FE-12-34-56:5\n"), std::string::npos)
+      << sdp.output;
+}
+
 }  // namespace

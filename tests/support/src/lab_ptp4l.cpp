@@ -63,4 +63,12 @@ std::string LabPtp4l::pmc(const std::string& command) const {
       .output;
 }
 
+bool LabPtp4l::announce_ptp_timescale(int utc_offset) const {
+  return pmc("SET GRANDMASTER_SETTINGS_NP clockClass 248 clockAccuracy 0xfe offsetScaledLogVariance 0xffff "
+             "currentUtcOffset " + std::to_string(utc_offset) +
+             " leap61 0 leap59 0 currentUtcOffsetValid 1 ptpTimescale 1 "
+             "timeTraceable 0 frequencyTraceable 0 timeSource 0xa0")
+             .find("ptpTimescale            1") != std::string::npos;
+}
+
 }  // namespace vltest

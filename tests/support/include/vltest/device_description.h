@@ -15,12 +15,12 @@ inline const std::string lab_sdp =
 inline const std::string lab_sender = R"({"stream_sdp": ")" + lab_sdp + R"(", "audio_device_name": "GeneratorRamp",
   "stream_channelmap": [0, -1], "stream_dscp": 34, "stream_packetduration": 48})";
 
-inline std::string device_description() {
+inline std::string device_description(const std::string& ptp_status = R"({"ptp_domain": 0})") {
   return R"({"vl_version": {"vl_version_major": 1, "vl_version_minor": 3},
   "device_id": {"vendor_id": "V", "device": "D", "serial_number": "S", "device_type": 2, "device_variant": 0},
   "network_interface": [{"network_interface_name": "veth0", "network_interface_mac": [2, 0, 0, 0, 0, 1],
     "network_interface_addr": 16782022, "network_interface_mask": 16777215, "network_interface_type": 1}],
-  "ptp_status": {"ptp_domain": 0},
+  "ptp_status": )" + ptp_status + R"(,
   "audio_device_list": [{"audio_device_name": "GeneratorRamp"}, {"audio_device_name": "AnalyzerRamp"}],
   "session_list": [{"session_id": {"session_addr": "239.1.1.1", "session_port": 5004},
     "network_interface_name": "veth0", "session_sender": )" +

@@ -37,6 +37,9 @@ class LabPtp4l {
   void stop();
   // pmc on this ptp4l's socket, in its domain; pmc's output.
   std::string pmc(const std::string& command) const;
+  // As a grandmaster, announces the PTP time scale with this UTC offset
+  // (not traceable: no ptp4l passes it on to the kernel); true when taken.
+  bool announce_ptp_timescale(int utc_offset) const;
 
  private:
   const NetLab& lab_;

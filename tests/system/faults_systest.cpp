@@ -160,7 +160,9 @@ TEST_F(JackFaults, TheDaemonOutlivesItsJackServerAndReportsIt) {
   ASSERT_TRUE(sent.starts_with(R"({"command": 9, "parameter": {)")) << sent;
 
   const std::size_t before = a_->daemon().error_output().size();
-  ASSERT_EQ(kill(server_.pid(), SIGKILL), 0);
+  // SIGTERM: a server killed outright leaves its entry in JACK's machine-wide
+  // registry, which has room for only a few.
+  ASSERT_EQ(kill(server_.pid(), SIGTERM), 0);
   EXPECT_TRUE(vltest::wait_until(
       [&] { return a_->daemon().error_output().find("no audio callback for", before) != std::string::npos; }, 10s,
       50ms))

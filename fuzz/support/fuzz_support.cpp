@@ -56,7 +56,7 @@ void quiet_logging() {
   log4c_layout_t* layout = log4c_layout_get("fuzz_velanto");
   log4c_layout_set_type(layout, &log4c_layout_type_velanto);
   log4c_appender_set_layout(appender, layout);
-  log4c_category_t* root = log4c_category_get("root");
+  log4c_category_t* root = vl_log_category("root");
   log4c_category_set_appender(root, appender);
   log4c_category_set_priority(root, VL_LOG_TRACE);
 }

@@ -66,8 +66,11 @@ inline uint32_t media_now() {
 // A daemon on a lab host with a control connection from the other host.
 class Controlled {
  public:
-  Controlled(const vltest::NetLab& lab, vltest::NetLab::Host host, const std::vector<std::string>& args = {})
-      : host_(host), daemon_(lab, host, STREAMERD_PATH, args) {}
+  // `program` runs in place of the daemon when given (a wrapper that starts
+  // it with `args`).
+  Controlled(const vltest::NetLab& lab, vltest::NetLab::Host host, const std::vector<std::string>& args = {},
+             const std::vector<std::string>& environment = {}, const std::string& program = STREAMERD_PATH)
+      : host_(host), daemon_(lab, host, program, args, environment) {}
 
   // Waits for start-up and connects; false when either fails.
   bool connect() {
@@ -93,11 +96,14 @@ class Controlled {
   // The body of the response frame (version 1, type 1) to
   // {"command": command, "parameter": parameter}; empty without one.
   std::string answer(int command, const std::string& parameter) {
-    if (!client_ ||
-        !client_->send_request(R"({"command": )" + std::to_string(command) + R"(, "parameter": )" + parameter + "}"))
-      return "";
+    if (!send(command, parameter)) return "";
     std::optional<ipc_test::Frame> frame = client_->read_frame(10s);
     return frame && frame->version == 1 && frame->type == 1 ? frame->body : "";
+  }
+  // Sends the request without waiting for its answer.
+  bool send(int command, const std::string& parameter) {
+    return client_ &&
+           client_->send_request(R"({"command": )" + std::to_string(command) + R"(, "parameter": )" + parameter + "}");
   }
   // The answer's "parameter".
   VlJsonRef result(int command, const std::string& parameter) {
@@ -216,6 +222,10 @@ class TwoDaemons : public ::testing::Test {
  protected:
   static constexpr int delay = 480;
   static constexpr uint32_t exact_offset = 65536 - delay;  // the ramp arrives sample-exact, a delay late
+
+  TwoDaemons() = default;
+  // The sending daemon with `environment` added.
+  explicit TwoDaemons(const std::vector<std::string>& environment) : a_{lab_, vltest::NetLab::A, {}, environment} {}
 
   void SetUp() override {
     ASSERT_TRUE(lab_.ok()) << lab_.error();

@@ -58,12 +58,13 @@ int wait_for_stop(const sigset_t& stop) {
 int watch(Context& context, DaemonLink& link, const std::vector<uint32_t>& ids, const sigset_t& stop) {
   const bool as_json = context.json;
   context.json = false;  // the subscriptions' own answers are not printed
+  // Set before the publisher threads start, which read it with every event.
+  print_as_json = as_json;
   int status = 0;
   for (uint32_t id : ids) {
     vl_event_hdl_register(static_cast<int32_t>(id), originator, print_event, true);
     status |= subscribe(context, link, VL_IPC_CMD_EVENT_HDL_ADD, id);
   }
-  print_as_json = as_json;
   if (status == 0) status = wait_for_stop(stop);
   for (uint32_t id : ids) {
     if (vl_ipc_client_connected()) subscribe(context, link, VL_IPC_CMD_EVENT_HDL_DEL, id);

@@ -157,7 +157,7 @@ TEST(StreamerctlEvents, ArePrintedUntilInterrupted) {
   ASSERT_TRUE(events.wait_for_output("event 205: {\"level\":3}\n", 10s)) << events.output();
   events.signal(SIGINT);
   EXPECT_EQ(events.wait_exit(5s), 0) << events.output();
-  EXPECT_EQ(daemon.commands, (std::vector<json_int_t>{1, 22, 23}));
+  EXPECT_EQ(daemon.commands(), (std::vector<json_int_t>{1, 22, 23}));
 }
 
 // The record's reference clock names the grandmaster the daemon follows.

@@ -14,7 +14,7 @@
 
 namespace {
 
-log4c_category_t* category() { return log4c_category_get("velanto.analyzer"); }
+VL_LOG_CATEGORY(category, "velanto.analyzer")
 
 VlObject* load(const json_t* json) {
   VlTestDeviceConfig config{};

@@ -7,7 +7,7 @@
 
 namespace {
 
-log4c_category_t* category() { return log4c_category_get("velanto.generator"); }
+VL_LOG_CATEGORY(category, "velanto.generator")
 
 VlObject* load(const json_t* json) {
   VlTestDeviceConfig config{};

@@ -9,7 +9,7 @@
 
 namespace {
 
-log4c_category_t* category() { return log4c_category_get("velanto.generator"); }
+VL_LOG_CATEGORY(category, "velanto.generator")
 
 // The [nom, den] of "freq"; 0/0 when it is missing or malformed.
 vl_rational frequency_from(const json_t* function) {

@@ -2,6 +2,7 @@
 
 #include "generator_analyzer/analyzer_file.h"
 #include "generator_analyzer/analyzer_ramp.h"
+#include "vlsys/vl_log.h"
 #include "vlsys/vl_time.h"
 
 const VlMediadrvTypeDescriptor vl_analyzer_ts = {{&vl_mediadrv_audio_ts, "VlAnalyzer", nullptr}, nullptr};
@@ -40,7 +41,7 @@ int32_t VlAnalyzer::Play::complete_write(uint32_t ts, const int32_t* samples, in
 void vl_analyzer_analyze(VlAnalyzer* self, uint32_t ts, uint32_t frames) { self->analyze(ts, frames); }
 
 void vl_analyzer_init() {
-  log4c_category_get("velanto.analyzer");
+  vl_log_category("velanto.analyzer");
   vl_object_register(&vl_analyzer_file_ts);
   vl_object_register(&vl_analyzer_ramp_ts);
 }

@@ -158,29 +158,44 @@ VlTimerHandle VlGenerator::add_timer(uint32_t start_ts, uint32_t interval, vl_ca
     errno = ENOMEM;
     return nullptr;
   }
-  VlYieldingLock lock(timers_mutex_);
-  Ticker* ticker = ticker_for(period, start_ts, interval);
+  {
+    VlYieldingLock lock(timers_mutex_);
+    if (Ticker* ticker = ticker_of(period)) {
+      ticker->timers.push_back(timer);
+      return timer;
+    }
+  }
+  // A new ticker starts without the mutex: the ticker thread holds its
+  // group's lock while it ticks, and a tick takes the mutex.
+  Ticker* ticker = start_ticker(period, start_ts, interval, timer);
   if (!ticker) {
     delete timer;
     return nullptr;
   }
-  ticker->timers.push_back(timer);
+  VlYieldingLock lock(timers_mutex_);
+  tickers_.push_back(ticker);
   return timer;
 }
 
-// The ticker of `period_ns`, started when there is none yet. Called with
-// timers_mutex_ held; its first tick waits for the mutex.
-VlGenerator::Ticker* VlGenerator::ticker_for(uint64_t period, uint32_t start_ts, uint32_t interval) {
+// Under timers_mutex_.
+VlGenerator::Ticker* VlGenerator::ticker_of(uint64_t period) const {
   for (Ticker* ticker : tickers_)
     if (ticker->period_ns == period) return ticker;
+  return nullptr;
+}
+
+// A ticker of `period` serving `timer`, its clock timer started (its first
+// tick comes at once); null with errno.
+VlGenerator::Ticker* VlGenerator::start_ticker(uint64_t period, uint32_t start_ts, uint32_t interval, Timer* timer) {
   const uint64_t now = vl_clockref_now(properties_.clockref, nullptr);
   const uint64_t reference = now > start_lookback_ns ? now - start_lookback_ns : 0;
   const uint64_t start = vl_time_ts2ns(start_ts, properties_.rate, reference);
-  auto* ticker = new (std::nothrow) Ticker{this, period, nullptr, {}};
+  auto* ticker = new (std::nothrow) Ticker{this, period, nullptr, {timer}};
   if (!ticker) {
     errno = ENOMEM;
     return nullptr;
   }
+  // Ticks read the timers alone, so the handle may be written while one runs.
   ticker->clock_timer = vl_clockref_timer_create(properties_.clockref, start, period, tick, ticker);
   if (!ticker->clock_timer) {
     const int err = errno;
@@ -189,7 +204,6 @@ VlGenerator::Ticker* VlGenerator::ticker_for(uint64_t period, uint32_t start_ts,
     errno = err;
     return nullptr;
   }
-  tickers_.push_back(ticker);
   log_timer_set(start_ts, start, interval, period);
   return ticker;
 }
@@ -225,7 +239,7 @@ bool VlGenerator::remove_timer(Timer* timer) {
 uint32_t vl_generator_generate(VlGenerator* self, uint32_t ts) { return self->generate(ts, self->block_frames()); }
 
 void vl_generator_init() {
-  log4c_category_get("velanto.generator");
+  vl_log_category("velanto.generator");
   vl_object_register(&vl_generator_sine_ts);
   vl_object_register(&vl_generator_ramp_ts);
 }

@@ -15,7 +15,7 @@
 
 namespace {
 
-log4c_category_t* category() { return log4c_category_get("velanto.audio.rtaudio"); }
+VL_LOG_CATEGORY(category, "velanto.audio.rtaudio")
 
 constexpr uint64_t first_callback_poll_ns = 10000000ULL;
 
@@ -319,7 +319,7 @@ void devicelist(json_t* array) {
 const VlMediadrvTypeDescriptor vl_rtaudio_buffer_ts = {{&vl_mediadrv_audio_ts, "VlAudioBuffer", load}, devicelist};
 
 void vl_rtaudioifc_init() {
-  log4c_category_get("velanto.audio.rtaudio");
+  vl_log_category("velanto.audio.rtaudio");
   vl_object_register(&vl_rtaudio_buffer_ts);
 }
 

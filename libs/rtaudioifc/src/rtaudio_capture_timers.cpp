@@ -2,9 +2,11 @@
 
 #include "vlsys/vl_log.h"
 #include "vlsys/vl_sched.h"
+#include "vlsys/vl_time.h"
 #include "vlsys/vl_wrap.h"
 
 #include <algorithm>
+#include <ctime>
 #include <cerrno>
 #include <new>
 
@@ -12,7 +14,7 @@ namespace {
 
 __extension__ using wide = unsigned __int128;
 
-log4c_category_t* category() { return log4c_category_get("velanto.audio.rtaudio"); }
+VL_LOG_CATEGORY(category, "velanto.audio.rtaudio")
 
 // Microseconds until `frames` more frames have passed at `rate`, rounded up
 // so that the wait ends at or after the due timestamp.
@@ -20,6 +22,12 @@ uint32_t wait_us(uint32_t frames, vl_rational rate) {
   const wide scaled = static_cast<wide>(frames) * 1000000U * static_cast<uint32_t>(rate.den);
   const wide us = (scaled + static_cast<uint32_t>(rate.nom) - 1) / static_cast<uint32_t>(rate.nom);
   return us > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(us);
+}
+
+uint64_t monotonic_ns() {
+  timespec now{};
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return static_cast<uint64_t>(now.tv_sec) * vl_ns_per_second + static_cast<uint64_t>(now.tv_nsec);
 }
 
 // Releases the timer lock for the life of the object.
@@ -171,7 +179,25 @@ bool VlCaptureTimers::wait_until_due(const Timer& timer) {
          0;
 }
 
+void VlCaptureTimers::watch_callbacks() {
+  const uint32_t ts = timeline_.current();
+  const uint64_t now_ns = monotonic_ns();
+  if (ts != watched_ts_ || unchanged_since_ns_ == 0) {
+    if (stall_reported_) VL_LOG(category(), VL_LOG_NOTICE, "rtaudio_capture: audio callbacks resumed");
+    watched_ts_ = ts;
+    unchanged_since_ns_ = now_ns;
+    stall_reported_ = false;
+    return;
+  }
+  if (stall_reported_ || now_ns - unchanged_since_ns_ < vl_rtaudio_stall_ns) return;
+  stall_reported_ = true;
+  VL_LOG(category(), VL_LOG_ERROR,
+         "rtaudio_capture: no audio callback for %llu ms: the audio server or device is gone",
+         static_cast<unsigned long long>((now_ns - unchanged_since_ns_) / 1000000ULL));
+}
+
 void VlCaptureTimers::fire(Timer& timer) {
+  watch_callbacks();
   const VlTimestampRelation now = timeline_.relation();
   {
     Unlocked unlocked(mutex_);

@@ -1,7 +1,9 @@
 // The capture interface's periodic timers of the RtAudio driver and the
 // thread "rtaudio_capture" that fires them, paced by the driver's timeline:
 // it sleeps until the first timer is due and calls it with C and the PTP
-// time of C, holding no lock.
+// time of C, holding no lock. Timers fire on time even when the audio
+// callbacks stop (the audio server or the device gone); the thread then
+// reports the stall once, and the resumption.
 #pragma once
 
 #include "rtaudio_timeline.h"
@@ -51,6 +53,7 @@ class VlCaptureTimers {
   void insert_by_due(std::list<Timer>& from, std::list<Timer>::iterator timer);
   bool held(uint32_t id) const;
   bool on_capture_thread() const;
+  void watch_callbacks();
 
   VlAudioTimeline& timeline_;
   vl_mutex mutex_;            // the timer lock: everything below
@@ -63,4 +66,12 @@ class VlCaptureTimers {
   bool running_ = false;      // the thread is between start and its end
   bool joinable_ = false;
   vl_thread thread_{};
+
+  // The capture thread's view of the callbacks: C when last seen moving.
+  uint32_t watched_ts_ = 0;
+  uint64_t unchanged_since_ns_ = 0;
+  bool stall_reported_ = false;
 };
+
+// Callbacks that leave C where it was this long count as stopped.
+inline constexpr uint64_t vl_rtaudio_stall_ns = 500000000ULL;

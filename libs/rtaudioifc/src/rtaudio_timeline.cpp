@@ -43,7 +43,7 @@ std::unique_ptr<VlAudioTimeline> VlAudioTimeline::make(const Config& config) {
 VlAudioTimeline::VlAudioTimeline(const Config& config, std::unique_ptr<int32_t[]> play_ring,
                                  std::unique_ptr<int32_t[]> capture_ring)
     : config_(config),
-      category_(log4c_category_get("velanto.audio.rtaudio")),
+      category_(vl_log_category("velanto.audio.rtaudio")),
       play_ring_(std::move(play_ring)),
       capture_ring_(std::move(capture_ring)) {
   vl_mutex_ctor(&counter_mutex_);

@@ -42,7 +42,7 @@ class rtaudio_t {
 
 namespace {
 
-log4c_category_t* category() { return log4c_category_get("velanto.audio.rtaudio"); }
+VL_LOG_CATEGORY(category, "velanto.audio.rtaudio")
 
 constexpr std::size_t create_error_size = 256;
 thread_local char create_error[create_error_size] = "";

@@ -321,8 +321,11 @@ TEST_F(JackDevice, TwentyConstructionsAndDestructionsLeaveNothingBehind) {
     ASSERT_NE(capture_->timer_set(capture_->current_timestamp(), &interval, record, &user), nullptr);
     driver_.reset();
   }
-  EXPECT_EQ(entries("/proc/self/fd"), descriptors);
-  EXPECT_EQ(entries("/proc/self/task"), threads);
+  // JACK's client threads end a moment after the client is closed.
+  EXPECT_TRUE(vltest::wait_until(
+      [&] { return entries("/proc/self/fd") == descriptors && entries("/proc/self/task") == threads; }, 2s))
+      << entries("/proc/self/fd") << " descriptors (" << descriptors << " before), " << entries("/proc/self/task")
+      << " threads (" << threads << " before)";
 }
 
 TEST_F(JackDevice, ChannelsBeyondTheDeviceAreCutBeforeTheRingsAreMade) {
@@ -352,6 +355,8 @@ class JackOddPeriodDevice : public JackDevice {
 };
 
 TEST_F(JackOddPeriodDevice, ConstructionFailsAndReleasesTheOpenedStream) {
+  // A sanitizer's runtime starts a thread of its own with the first one.
+  std::thread([] {}).join();
   const size_t threads = entries("/proc/self/task");
   uint32_t frames = 64;
   errno = 0;

@@ -1,6 +1,8 @@
 // Big-endian fields and the log category shared by the RTCP modules.
 #pragma once
 
+#include "vlsys/vl_log.h"
+
 #include <log4c.h>
 
 #include <cstddef>
@@ -41,6 +43,6 @@ void get_words(std::span<const uint8_t> bytes, std::size_t offset, uint32_t (&wo
 
 constexpr std::size_t round_up4(std::size_t n) { return (n + 3) & ~std::size_t{3}; }
 
-inline log4c_category_t* category() { return log4c_category_get("velanto.rtcp"); }
+VL_LOG_CATEGORY(category, "velanto.rtcp")
 
 }  // namespace rtcp_wire

@@ -38,7 +38,7 @@ constexpr int poll_timeout_ms = 1000;
 constexpr int ready_per_wait = 64;
 constexpr uint64_t wake_spacing_ns = 50000;
 
-log4c_category_t* category = nullptr;
+VL_LOG_CATEGORY(category, "velanto.rtp.sw_receiver")
 // Parse errors are limited for all receivers together.
 VlRateLimit parse_error_limit;
 
@@ -117,7 +117,7 @@ void release(RecvEntry* e) {
 }
 
 void log_parse_error(const RecvEntry* e, int bits) {
-  VL_LOG_SHARED_RATELIMITED(parse_error_limit, category, VL_LOG_ERROR, "%s: RTP parse error %d (%s %s %s %s %s)",
+  VL_LOG_SHARED_RATELIMITED(parse_error_limit, category(), VL_LOG_ERROR, "%s: RTP parse error %d (%s %s %s %s %s)",
                             e->name, bits, bits & vl_rtp_error_size ? "size" : "",
                             bits & vl_rtp_error_header ? "header" : "", "", bits & vl_rtp_error_seqno ? "seq#" : "",
                             bits & vl_rtp_error_payload ? "payld" : "");
@@ -136,12 +136,12 @@ void note_source(RecvEntry* e, const VlRtpHeader& header) {
 
 void log_sequence(RecvEntry* e, uint16_t highest, uint16_t seqno, SequenceVerdict verdict) {
   if (verdict == SequenceVerdict::in_order) return;
-  VL_LOG_RATELIMITED(&e->bad_seqno_logged, category, VL_LOG_WARN, "%s: Bad RTP seq. no. %u -> %u (%d)", e->name,
+  VL_LOG_RATELIMITED(&e->bad_seqno_logged, category(), VL_LOG_WARN, "%s: Bad RTP seq. no. %u -> %u (%d)", e->name,
                      highest, seqno, static_cast<int>(vl_seq_ahead(highest, seqno)) - 1);
   if (verdict == SequenceVerdict::reordered)
-    VL_LOG(category, VL_LOG_WARN, "%s: RTP packet reorder %u -> %u", e->name, highest, seqno);
+    VL_LOG(category(), VL_LOG_WARN, "%s: RTP packet reorder %u -> %u", e->name, highest, seqno);
   else if (verdict == SequenceVerdict::restart)
-    VL_LOG(category, VL_LOG_ERROR, "%s: RTP restart seq. checker %u -> %u", e->name, highest, seqno);
+    VL_LOG(category(), VL_LOG_ERROR, "%s: RTP restart seq. checker %u -> %u", e->name, highest, seqno);
 }
 
 void establish_timing(RecvEntry* e, uint32_t rtp_ts) {
@@ -150,7 +150,7 @@ void establish_timing(RecvEntry* e, uint32_t rtp_ts) {
                                       : relation.ts - rtp_ts;
   const auto offset = static_cast<int32_t>(lo + static_cast<uint32_t>(e->delay) - e->sync_time);
   if (offset != e->offset) {
-    VL_LOG(category, VL_LOG_INFO, "%s: Receiving %s stream timing: ptp %lluns, so %x, lt %x, lo %x, dy %x, of %x(%d)\n",
+    VL_LOG(category(), VL_LOG_INFO, "%s: Receiving %s stream timing: ptp %lluns, so %x, lt %x, lo %x, dy %x, of %x(%d)\n",
            e->name, e->synchronized ? "synchronized" : "syntonized",
            static_cast<unsigned long long>(relation.ptp_ns), e->sync_time, relation.ts, lo,
            static_cast<uint32_t>(e->delay), static_cast<uint32_t>(offset),
@@ -183,7 +183,7 @@ void handle_packet(RecvEntry* e, const uint8_t* b, size_t n) {
     if (!duplicate) verdict = e->sequence.check(header.seqno, header.timestamp, arrival);
   }
   if (duplicate) {
-    VL_LOG(category, VL_LOG_ERROR, "%s: Packet duplication on seq. no: %u", e->name, header.seqno);
+    VL_LOG(category(), VL_LOG_ERROR, "%s: Packet duplication on seq. no: %u", e->name, header.seqno);
     log_parse_error(e, vl_rtp_error_seqno);
     return;
   }
@@ -212,7 +212,7 @@ void receive_from(RecvEntry* e) {
 
 bool open_socket(RecvEntry* e, const vl_host_iface* interface, const VlSdpStream& sdp) {
   if (!sdp.has_name) {
-    VL_LOG(category, VL_LOG_ERROR, "Could not decode associated stream name from SDP!");
+    VL_LOG(category(), VL_LOG_ERROR, "Could not decode associated stream name from SDP!");
     return false;
   }
   std::memcpy(e->name, sdp.name, sizeof e->name);
@@ -228,10 +228,10 @@ bool open_socket(RecvEntry* e, const vl_host_iface* interface, const VlSdpStream
   }
   const int buffer = vl_socket_largebuf(&e->socket, true);
   if (buffer > 0) {
-    VL_LOG(category, VL_LOG_INFO, "vl_socket_largebuf set the buffer size to %d", buffer);
+    VL_LOG(category(), VL_LOG_INFO, "vl_socket_largebuf set the buffer size to %d", buffer);
     return true;
   }
-  VL_LOG(category, VL_LOG_ERROR, "vl_socket_largebuf failed with errno %d", errno);
+  VL_LOG(category(), VL_LOG_ERROR, "vl_socket_largebuf failed with errno %d", errno);
   vl_socket_disable_consumer(&e->socket);
   vl_socket_dtor(&e->socket);
   return false;
@@ -240,12 +240,12 @@ bool open_socket(RecvEntry* e, const vl_host_iface* interface, const VlSdpStream
 bool make_decoder(RecvEntry* e, const VlSdpStream& sdp) {
   vl_dec_make_fn make = vl_dec_find(sdp.encoding);
   if (!make) {
-    VL_LOG(category, VL_LOG_ERROR, "No suitable decoder found for %s", sdp.encoding);
+    VL_LOG(category(), VL_LOG_ERROR, "No suitable decoder found for %s", sdp.encoding);
     return false;
   }
   e->decoder.reset(make(e->play, sdp));
   if (!e->decoder) {
-    VL_LOG(category, VL_LOG_ERROR, "Cannot construct decoder for %s", sdp.encoding);
+    VL_LOG(category(), VL_LOG_ERROR, "Cannot construct decoder for %s", sdp.encoding);
     return false;
   }
   return true;
@@ -299,7 +299,7 @@ bool VlRecvmgrSw::start() {
   epoll_event wake{EPOLLIN, {.ptr = nullptr}};
   if (!vl_mutex_ctor(&queue_lock_) || !vl_condition_ctor(&queue_done_) || !interrupter_.open() || epoll_fd_ < 0 ||
       epoll_ctl(epoll_fd_, EPOLL_CTL_ADD, interrupter_.read_fd(), &wake) != 0) {
-    VL_LOG(category, VL_LOG_ERROR, "select_reactor: cannot create barrier");
+    VL_LOG(category(), VL_LOG_ERROR, "select_reactor: cannot create barrier");
     return false;
   }
   try {
@@ -309,7 +309,7 @@ bool VlRecvmgrSw::start() {
   }
   VlLock lock(queue_lock_);
   if (!vl_thread_ctor(&thread_, reactor_main, "select_reactor", this)) {
-    VL_LOG(category, VL_LOG_ERROR, "select_reactor: cannot create thread");
+    VL_LOG(category(), VL_LOG_ERROR, "select_reactor: cannot create thread");
     return false;
   }
   thread_started_ = true;
@@ -363,7 +363,7 @@ void VlRecvmgrSw::run() {
     running_ = true;
     pthread_cond_broadcast(&queue_done_.handle);
   }
-  VL_LOG(category, VL_LOG_DEBUG, "select reactor thread started");
+  VL_LOG(category(), VL_LOG_DEBUG, "select reactor thread started");
   WakePacer pacer;
   for (;;) {
     pacer.pace();
@@ -413,7 +413,7 @@ bool VlRecvmgrSw::process_commands() {
         break;
       }
       case CommandCode::stop:
-        VL_LOG(category, VL_LOG_INFO, "select reactor: stop");
+        VL_LOG(category(), VL_LOG_INFO, "select reactor: stop");
         keep_running = false;
         break;
       case CommandCode::resync:
@@ -443,11 +443,11 @@ bool VlRecvmgrSw::queue(RecvEntry* entry, CommandCode code) {
 VlStreamHandle VlRecvmgrSw::add_stream(const vl_host_iface* interface, const char* text, VlPlayIfc* play,
                                        int32_t delay) {
   if (!interface || !text || !play) {
-    VL_LOG(category, VL_LOG_DEBUG, "add_stream() called with illegal parameters");
+    VL_LOG(category(), VL_LOG_DEBUG, "add_stream() called with illegal parameters");
     errno = EFAULT;
     return nullptr;
   }
-  VL_LOG(category, VL_LOG_DEBUG, "Play Interface reported %d channels\n",
+  VL_LOG(category(), VL_LOG_DEBUG, "Play Interface reported %d channels\n",
          static_cast<int>(play->properties()->channels));
   VlSdpStream sdp;
   vl_sdp_stream_read(text, &sdp);
@@ -458,9 +458,9 @@ VlStreamHandle VlRecvmgrSw::add_stream(const vl_host_iface* interface, const cha
   e->sync_time = sdp.sync_time;
   e->synchronized = sdp.has_sync_time;
   if (!e->synchronized)
-    VL_LOG(category, VL_LOG_WARN, "Invalid or missing 'sync-time' attribute in SDP, creating syntonized stream!");
+    VL_LOG(category(), VL_LOG_WARN, "Invalid or missing 'sync-time' attribute in SDP, creating syntonized stream!");
   if (!make_decoder(e, sdp) || !open_socket(e, interface, sdp)) {
-    VL_LOG(category, VL_LOG_ERROR, "receiver couldn't be constructed (errno=%d)", errno);
+    VL_LOG(category(), VL_LOG_ERROR, "receiver couldn't be constructed (errno=%d)", errno);
     errno = EINVAL;
     return nullptr;
   }
@@ -468,7 +468,7 @@ VlStreamHandle VlRecvmgrSw::add_stream(const vl_host_iface* interface, const cha
   e->payload_type = static_cast<uint8_t>(sdp.payload_type);
   e->timescale = vl_dec_timescale(e->decoder.get());
   e->inactive = false;
-  VL_LOG(category, VL_LOG_INFO,
+  VL_LOG(category(), VL_LOG_INFO,
          "%s: Receive RTP stream created using addr %s:%u, synced to %s, sync-time=%u, encoding=%s", e->name,
          sdp.dst_addr, static_cast<unsigned>(sdp.dst_port), sdp.clock_domain, e->sync_time, sdp.encoding);
   if (!queue(e, CommandCode::add)) {
@@ -519,7 +519,7 @@ int VlRecvmgrSw::get_decoders(json_t* array) {
 }
 
 void VlRecvmgrSw::resync_all() {
-  VL_LOG(category, VL_LOG_DEBUG, "Recv::resync_all called");
+  VL_LOG(category(), VL_LOG_DEBUG, "Recv::resync_all called");
   queue(nullptr, CommandCode::resync);
 }
 
@@ -530,7 +530,7 @@ VlRecvmgrSw::~VlRecvmgrSw() {
     queue(nullptr, CommandCode::stop);
     pthread_join(thread_.handle, nullptr);
   }
-  VL_LOG(category, VL_LOG_DEBUG, "select reactor: destroy");
+  VL_LOG(category(), VL_LOG_DEBUG, "select reactor: destroy");
   for (int i = streams_.count() - 1; i >= 0; --i) release(streams_[i]);
   for (const Command& command : commands_)
     if (command.code == CommandCode::add) release(command.entry);
@@ -548,7 +548,7 @@ VlRecvmgr* vl_recvmgr_sw_ctor() {
     delete manager;
     return nullptr;
   }
-  VL_LOG(category, VL_LOG_INFO, "VlRecvmgrSw successfully constructed");
+  VL_LOG(category(), VL_LOG_INFO, "VlRecvmgrSw successfully constructed");
   return manager;
 }
 
@@ -557,7 +557,7 @@ void vl_rtpsw_recv_datagram(VlStreamHandle stream, const uint8_t* datagram, std:
 }
 
 VlRecvmgr* vl_rtp_sw_recv_init() {
-  category = log4c_category_get("velanto.rtp.sw_receiver");
+  category();  // listed from start-up on
   vl_decoders_init();
   return vl_recvmgr_sw_ctor();
 }

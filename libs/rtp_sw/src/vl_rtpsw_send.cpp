@@ -32,7 +32,7 @@ namespace {
 constexpr uint32_t min_frames_per_packet = 6;
 constexpr int initial_list_capacity = 16;
 
-log4c_category_t* category = nullptr;
+VL_LOG_CATEGORY(category, "velanto.rtp.sw_sender")
 // "timeslot missed" is limited for all streams together.
 VlRateLimit missed_slot_limit;
 
@@ -116,7 +116,7 @@ void resync(SendEntry* e, uint32_t ts, uint64_t abs, uint32_t curr) {
   if (offset == e->offset && !first) return;
   const uint32_t position = curr - vl_ts_ahead(ts, curr) % e->frames_per_packet;
   if (offset != e->offset)
-    VL_LOG(category, VL_LOG_WARN, "%s: resync ts=%x abs=%llx curr=%x; timestamp %x->%x; offset %x->%x", e->name, ts,
+    VL_LOG(category(), VL_LOG_WARN, "%s: resync ts=%x abs=%llx curr=%x; timestamp %x->%x; offset %x->%x", e->name, ts,
            static_cast<unsigned long long>(abs), curr, e->position, position, e->offset, offset);
   e->position = position;
   e->offset = offset;
@@ -128,7 +128,7 @@ void send_packet(SendEntry* e, uint64_t size, uint32_t ts, uint64_t abs) {
   const ssize_t sent = vl_socket_send(&e->socket, e->packet.data(), size + vl_rtp_header_size, MSG_DONTWAIT);
   if (sent < 0) {
     char text[256];
-    VL_LOG_SHARED_RATELIMITED_COUNTED(e->send_error_limit, category, VL_LOG_ERROR, "%s: Could not send RTP packet: %s.",
+    VL_LOG_SHARED_RATELIMITED_COUNTED(e->send_error_limit, category(), VL_LOG_ERROR, "%s: Could not send RTP packet: %s.",
                                       e->name, vl_strerror(errno, text, sizeof text));
     return;
   }
@@ -153,7 +153,7 @@ void on_tick(void* user, uint32_t ts, uint64_t abs, uint32_t curr) {
       if (size > 0) send_packet(e, size, ts, abs);
       continue;
     }
-    VL_LOG_SHARED_RATELIMITED_COUNTED(missed_slot_limit, category, VL_LOG_WARN, "%s: timeslot missed @ x%x (samples: %d)",
+    VL_LOG_SHARED_RATELIMITED_COUNTED(missed_slot_limit, category(), VL_LOG_WARN, "%s: timeslot missed @ x%x (samples: %d)",
                                       e->name, e->position, static_cast<int>(vl_ts_ahead(e->position, curr)));
     e->position = curr;
   }
@@ -161,14 +161,14 @@ void on_tick(void* user, uint32_t ts, uint64_t abs, uint32_t curr) {
 
 bool frame_count_fits(uint32_t n, const VlMediaProperties* p) {
   if (n < min_frames_per_packet) {
-    VL_LOG(category, VL_LOG_ERROR, "Invalid frame count %i, must be at least: %i!", static_cast<int>(n),
+    VL_LOG(category(), VL_LOG_ERROR, "Invalid frame count %i, must be at least: %i!", static_cast<int>(n),
            static_cast<int>(min_frames_per_packet));
     return false;
   }
   const uint32_t larger = n > p->block_frames ? n : p->block_frames;
   const uint32_t smaller = n > p->block_frames ? p->block_frames : n;
   if (larger + (smaller % larger) < p->buffer_frames - 10) return true;
-  VL_LOG(category, VL_LOG_ERROR, "Invalid frame count: %i, block_size: %i, capture_depth: %i!", static_cast<int>(n),
+  VL_LOG(category(), VL_LOG_ERROR, "Invalid frame count: %i, block_size: %i, capture_depth: %i!", static_cast<int>(n),
          static_cast<int>(p->block_frames), static_cast<int>(p->buffer_frames));
   return false;
 }
@@ -176,7 +176,7 @@ bool frame_count_fits(uint32_t n, const VlMediaProperties* p) {
 // Destination from the SDP and the socket towards it.
 bool open_socket(SendEntry* e, const vl_host_iface* interface, const VlSdpStream& sdp, uint8_t dscp) {
   if (!sdp.has_name) {
-    VL_LOG(category, VL_LOG_ERROR, "Could not decode associated stream name from SDP!");
+    VL_LOG(category(), VL_LOG_ERROR, "Could not decode associated stream name from SDP!");
     return false;
   }
   std::memcpy(e->name, sdp.name, sizeof e->name);
@@ -193,21 +193,21 @@ bool open_socket(SendEntry* e, const vl_host_iface* interface, const VlSdpStream
   vl_socket_connect_udp(&e->socket);
   const int buffer = vl_socket_largebuf(&e->socket, false);
   if (buffer <= 0)
-    VL_LOG(category, VL_LOG_ERROR, "vl_socket_largebuf failed with errno %d", errno);
+    VL_LOG(category(), VL_LOG_ERROR, "vl_socket_largebuf failed with errno %d", errno);
   else
-    VL_LOG(category, VL_LOG_DEBUG, "vl_socket_largebuf set the buffer size to %d", buffer);
+    VL_LOG(category(), VL_LOG_DEBUG, "vl_socket_largebuf set the buffer size to %d", buffer);
   return true;
 }
 
 bool make_encoder(SendEntry* e, const VlSdpStream& sdp) {
   vl_enc_make_fn make = vl_enc_find(sdp.encoding);
   if (!make) {
-    VL_LOG(category, VL_LOG_ERROR, "Cannot find suitable encoder for %s", sdp.encoding);
+    VL_LOG(category(), VL_LOG_ERROR, "Cannot find suitable encoder for %s", sdp.encoding);
     return false;
   }
   e->encoder.reset(make(e->capture, sdp));
   if (!e->encoder) {
-    VL_LOG(category, VL_LOG_ERROR, "Cannot construct encoder for %s", sdp.encoding);
+    VL_LOG(category(), VL_LOG_ERROR, "Cannot construct encoder for %s", sdp.encoding);
     return false;
   }
   return true;
@@ -232,7 +232,7 @@ class VlSendmgrSw final : public VlSendmgr {
 
   bool init() {
     if (!vl_mutex_ctor(&lock_) || !vl_condition_ctor(&list_changed_)) {
-      VL_LOG(category, VL_LOG_ERROR, "Cannot create mutex");
+      VL_LOG(category(), VL_LOG_ERROR, "Cannot create mutex");
       return false;
     }
     ready_ = true;
@@ -266,12 +266,12 @@ bool VlSendmgrSw::start_timer(SendEntry* e) {
   e->position = e->capture->current_timestamp();
   uint32_t interval = e->frames_per_packet;
   e->timer = e->capture->timer_set(e->position, &interval, on_tick, e);
-  VL_LOG(category, VL_LOG_DEBUG, "Stream %s: Timer interrupt interval: requested: %i, reported: %i", e->name,
+  VL_LOG(category(), VL_LOG_DEBUG, "Stream %s: Timer interrupt interval: requested: %i, reported: %i", e->name,
          static_cast<int>(e->frames_per_packet), static_cast<int>(interval));
   if (e->timer) return true;
   const int err = errno;
   std::perror("timer");
-  VL_LOG(category, VL_LOG_ERROR, "cannot obtain timer, error code %d", err);
+  VL_LOG(category(), VL_LOG_ERROR, "cannot obtain timer, error code %d", err);
   return false;
 }
 
@@ -300,7 +300,7 @@ VlStreamHandle VlSendmgrSw::add_stream(const vl_host_iface* interface, const cha
     errno = EINVAL;
     return nullptr;
   }
-  VL_LOG(category, VL_LOG_DEBUG, "Capture interface reported %d channels", static_cast<int>(properties->channels));
+  VL_LOG(category(), VL_LOG_DEBUG, "Capture interface reported %d channels", static_cast<int>(properties->channels));
   VlSdpStream sdp;
   vl_sdp_stream_read(text, &sdp);
   auto entry = std::make_unique<SendEntry>();
@@ -318,7 +318,7 @@ VlStreamHandle VlSendmgrSw::add_stream(const vl_host_iface* interface, const cha
   }
   prepare_packet(e, sdp, ssrc, first_seqno);
   e->sync_time = sdp.sync_time;
-  if (!sdp.has_sync_time) VL_LOG(category, VL_LOG_WARN, "Stream %s: Missing sync_time attribute in SDP!", e->name);
+  if (!sdp.has_sync_time) VL_LOG(category(), VL_LOG_WARN, "Stream %s: Missing sync_time attribute in SDP!", e->name);
   // Listed before its timer runs, so that no resync request can pass it by
   // between its first tick and its joining the list.
   if (!list_append(e)) {
@@ -332,7 +332,7 @@ VlStreamHandle VlSendmgrSw::add_stream(const vl_host_iface* interface, const cha
     errno = EINVAL;
     return nullptr;
   }
-  VL_LOG(category, VL_LOG_INFO, "%s: Send RTP stream created using addr %s:%u, synced to %s, sync-time=%u, encoding=%s",
+  VL_LOG(category(), VL_LOG_INFO, "%s: Send RTP stream created using addr %s:%u, synced to %s, sync-time=%u, encoding=%s",
          e->name, sdp.dst_addr, static_cast<unsigned>(sdp.dst_port), sdp.clock_domain, e->sync_time, sdp.encoding);
   return entry.release();
 }
@@ -341,7 +341,7 @@ VlStreamHandle VlSendmgrSw::add_stream(const vl_host_iface* interface, const cha
 void VlSendmgrSw::teardown(SendEntry* e) {
   if (e->timer) e->capture->timer_remove(e->timer);
   e->timer = nullptr;
-  if (!list_remove(e)) VL_LOG(category, VL_LOG_ERROR, "sender deleted that wasn't in list");
+  if (!list_remove(e)) VL_LOG(category(), VL_LOG_ERROR, "sender deleted that wasn't in list");
   release_socket(e);
   delete e;
 }
@@ -379,7 +379,7 @@ int VlSendmgrSw::get_encoders(json_t* array) {
 }
 
 void VlSendmgrSw::resync_all() {
-  VL_LOG(category, VL_LOG_DEBUG, "Send::resync_all called");
+  VL_LOG(category(), VL_LOG_DEBUG, "Send::resync_all called");
   VlLock lock(lock_);
   for (int i = 0; i < streams_.count(); ++i)
     if (!streams_[i]->removing.load()) streams_[i]->resync_pending = true;
@@ -415,12 +415,12 @@ VlSendmgr* vl_sendmgr_sw_ctor() {
     delete manager;
     return nullptr;
   }
-  VL_LOG(category, VL_LOG_INFO, "VlSendmgrSw successfully constructed");
+  VL_LOG(category(), VL_LOG_INFO, "VlSendmgrSw successfully constructed");
   return manager;
 }
 
 VlSendmgr* vl_rtp_sw_send_init() {
-  category = log4c_category_get("velanto.rtp.sw_sender");
+  category();  // listed from start-up on
   vl_encoders_init();
   return vl_sendmgr_sw_ctor();
 }

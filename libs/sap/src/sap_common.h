@@ -2,6 +2,8 @@
 // eventfd that wakes their threads, and the steady clock they plan with.
 #pragma once
 
+#include "vlsys/vl_log.h"
+
 #include <log4c.h>
 #include <sys/eventfd.h>
 #include <unistd.h>
@@ -14,7 +16,7 @@ namespace sap {
 
 using Clock = std::chrono::steady_clock;
 
-inline log4c_category_t* category() { return log4c_category_get("velanto.sap"); }
+VL_LOG_CATEGORY(category, "velanto.sap")
 
 // Milliseconds from now until `when` for poll(): 0 when due, at most `cap`.
 inline int poll_timeout_ms(Clock::time_point when, std::chrono::milliseconds cap) {

@@ -59,7 +59,7 @@ VlDevice* fail_startup(const char* reason) {
 VlDevice* vl_streamer_startup(const char* interface_name) {
   if (streamer) return streamer->device;
   progress("Initializing velanto stuff ... ");
-  log4c_category_t* category = log4c_category_get("velanto.streamer");
+  log4c_category_t* category = vl_log_category("velanto.streamer");
   if (vl_platform_init() < 0) return nullptr;
   vl_register();
   vl_sched_boost_process();

@@ -2,6 +2,7 @@
 
 #include "codec_registry.h"
 #include "codec_setup.h"
+#include "vlsys/vl_log.h"
 
 #include <cerrno>
 #include <cstring>
@@ -10,13 +11,13 @@ const VlDecTypeDescriptor vl_dec_ts = {{&vl_object_ts, "VlDec", nullptr}, nullpt
 
 namespace {
 
-log4c_category_t* category = nullptr;
+VL_LOG_CATEGORY(category, "velanto.decoders")
 int users = 0;
 CodecRegistry<VlDecTypeDescriptor> registry;
 
 }  // namespace
 
-log4c_category_t* vl_decoder_category() { return category; }
+log4c_category_t* vl_decoder_category() { return category(); }
 
 VlDec::VlDec(VlPlayIfc* play) : play_(play), map_(nullptr) {}
 
@@ -44,10 +45,10 @@ bool VlDec::configure(const VlSdpStream& sdp) {
   timescale_ = parsed.timescale;
   if (parsed.channels == 0 || parsed.channels > vl_codec_max_channels || timescale_.den == 0) return false;
   if (!sdp.has_name) {
-    VL_LOG(category, VL_LOG_ERROR, "Could not decode associated stream name from SDP!");
+    VL_LOG(category(), VL_LOG_ERROR, "Could not decode associated stream name from SDP!");
     return false;
   }
-  if (!codec_rate_matches(category, sdp, timescale_, play_->properties()->rate)) return false;
+  if (!codec_rate_matches(category(), sdp, timescale_, play_->properties()->rate)) return false;
   VlChannelMapPtr map(unconnected_map(parsed.channels));
   if (!map) return false;
   map_.replace(std::move(map));
@@ -66,7 +67,7 @@ int32_t vl_dec_process(VlDec* dec, uint32_t ts, const uint8_t* payload, int32_t 
 // the first and emptied by the last, so that managers of several network
 // interfaces share it.
 int vl_decoders_init() {
-  category = log4c_category_get("velanto.decoders");
+  category();  // listed from start-up on
   return users++ == 0 ? vl_register_decoders() : 0;
 }
 
@@ -76,7 +77,7 @@ void vl_decoders_done() {
 
 int vl_dec_register(const char* name, const VlDecTypeDescriptor* descriptor) {
   if (registry.add(name, descriptor)) return 0;
-  VL_LOG(category, VL_LOG_FATAL, "Allocating list memory for decoder %s failed.", name ? name : "");
+  VL_LOG(category(), VL_LOG_FATAL, "Allocating list memory for decoder %s failed.", name ? name : "");
   return -1;
 }
 
@@ -84,7 +85,7 @@ void vl_dec_unregister_all() { registry.clear(); }
 
 vl_dec_make_fn vl_dec_find(const char* encoding) {
   vl_dec_make_fn make = registry.find(encoding);
-  if (!make) VL_LOG(category, VL_LOG_ERROR, "Invalid decoder: %s", encoding ? encoding : "(null)");
+  if (!make) VL_LOG(category(), VL_LOG_ERROR, "Invalid decoder: %s", encoding ? encoding : "(null)");
   return make;
 }
 

@@ -3,6 +3,7 @@
 #include "codec_registry.h"
 #include "codec_setup.h"
 #include "vlcodec/codec.h"
+#include "vlsys/vl_log.h"
 
 #include <cerrno>
 #include <cstring>
@@ -11,13 +12,13 @@ const VlEncTypeDescriptor vl_enc_ts = {{&vl_object_ts, "VlEnc", nullptr}, nullpt
 
 namespace {
 
-log4c_category_t* category = nullptr;
+VL_LOG_CATEGORY(category, "velanto.encoders")
 int users = 0;
 CodecRegistry<VlEncTypeDescriptor> registry;
 
 }  // namespace
 
-log4c_category_t* vl_encoder_category() { return category; }
+log4c_category_t* vl_encoder_category() { return category(); }
 
 VlEnc::VlEnc(VlCaptureIfc* capture) : capture_(capture), map_(nullptr) {}
 
@@ -49,23 +50,23 @@ bool VlEnc::configure(const VlSdpStream& sdp, const char* ctor_name) {
   timescale_ = parsed.timescale;
   bool ok = true;
   if (timescale_.den == 0) {
-    VL_LOG(category, VL_LOG_ERROR, "%s: timescale denominator = 0!", ctor_name);
+    VL_LOG(category(), VL_LOG_ERROR, "%s: timescale denominator = 0!", ctor_name);
     ok = false;
   }
   if (parsed.channels == 0) {
-    VL_LOG(category, VL_LOG_ERROR, "%s: vl_codec_mime_decode delivered channels = 0!", ctor_name);
+    VL_LOG(category(), VL_LOG_ERROR, "%s: vl_codec_mime_decode delivered channels = 0!", ctor_name);
     ok = false;
   }
   if (parsed.channels > vl_codec_max_channels) {
-    VL_LOG(category, VL_LOG_ERROR, "%s: %u channels exceed the limit of %u!", ctor_name, parsed.channels,
+    VL_LOG(category(), VL_LOG_ERROR, "%s: %u channels exceed the limit of %u!", ctor_name, parsed.channels,
            vl_codec_max_channels);
     ok = false;
   }
   if (!sdp.has_name) {
-    VL_LOG(category, VL_LOG_ERROR, "%s: could not decode associated stream name from SDP!", ctor_name);
+    VL_LOG(category(), VL_LOG_ERROR, "%s: could not decode associated stream name from SDP!", ctor_name);
     ok = false;
   }
-  if (ok) ok = codec_rate_matches(category, sdp, timescale_, capture_->properties()->rate);
+  if (ok) ok = codec_rate_matches(category(), sdp, timescale_, capture_->properties()->rate);
   VlChannelMapPtr map(ok ? unconnected_map(parsed.channels) : nullptr);
   if (!map) {
     errno = EINVAL;
@@ -89,7 +90,7 @@ uint64_t vl_enc_process(VlEnc* enc, uint64_t frames, uint32_t ts, uint8_t* buffe
 // the first and emptied by the last, so that managers of several network
 // interfaces share it.
 int vl_encoders_init() {
-  category = log4c_category_get("velanto.encoders");
+  category();  // listed from start-up on
   return users++ == 0 ? vl_register_encoders() : 0;
 }
 
@@ -105,7 +106,7 @@ void vl_enc_unregister_all() { registry.clear(); }
 
 vl_enc_make_fn vl_enc_find(const char* encoding) {
   vl_enc_make_fn make = registry.find(encoding);
-  if (!make) VL_LOG(category, VL_LOG_ERROR, "Invalid encoder: %s", encoding ? encoding : "(null)");
+  if (!make) VL_LOG(category(), VL_LOG_ERROR, "Invalid encoder: %s", encoding ? encoding : "(null)");
   return make;
 }
 

@@ -264,10 +264,10 @@ VlIpcClient* vl_ipc_client_connect() {
     errno = ENOMEM;
     return nullptr;
   }
-  client->category = log4c_category_get("velanto.ipc.clt");
+  client->category = vl_log_category("velanto.ipc.clt");
   // log4c creates categories without a lock: the reader's error list finds
   // its category made here, before the reader starts.
-  log4c_category_get("velanto.vl_error");
+  vl_log_category("velanto.vl_error");
   client->connection = vl_ipc_connect(address, vl_ipc_port, receive_message, reader_ended, timeout_ms.load());
   if (!client->connection) {
     const int err = errno;

@@ -21,7 +21,7 @@ enum : json_int_t { stream_type_sender = 1, stream_type_receiver = 2 };
 constexpr int unknown_error_type = 209;
 
 log4c_category_t* category() {
-  static log4c_category_t* const clt = log4c_category_get("velanto.ipc.clt");
+  static log4c_category_t* const clt = vl_log_category("velanto.ipc.clt");
   return clt;
 }
 

@@ -110,7 +110,7 @@ void* ipc_svc_handler(void*) {
 
 int vl_ipc_start(const char* address, uint16_t port, vl_ipc_callback callback) {
   if (listener.running) return 0;
-  listener.connection.category = log4c_category_get("velanto.ipc.srv");
+  listener.connection.category = vl_log_category("velanto.ipc.srv");
   listener.connection.callback = callback;
   listener.keepalive = vl_ipc_keepalive_from_env();
   listener.socket = open_listening_socket(address, port);

@@ -139,7 +139,7 @@ int vl_ipc_server_start(VlDevice* device, vl_mutex* control_lock, const char* ad
     return -1;
   }
   if (server.started) return 0;
-  server.category = log4c_category_get("velanto.ipc.server");
+  server.category = vl_log_category("velanto.ipc.server");
   server.device = device;
   server.control_lock = control_lock;
   if (vl_ipc_start(address, port, receive_message) != 0) {
@@ -160,7 +160,7 @@ void vl_ipc_server_stop() {
 void vl_ipc_push_event(json_t* event) {
   // The connection's own category is set by the controlling thread; this
   // one is the same and needs no synchronisation with it.
-  static log4c_category_t* const category = log4c_category_get("velanto.ipc.srv");
+  static log4c_category_t* const category = vl_log_category("velanto.ipc.srv");
   json_t* data = json_object_get(event, "event_data");
   const VlJsonRef body(json_pack("{s:O, s:O, s:O}", "event_id", json_object_get(event, "event_id"),
                                  "event_originator", json_object_get(event, "event_originator"), "event_data",

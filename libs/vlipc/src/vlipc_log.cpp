@@ -23,7 +23,7 @@ json_t* vl_log_set_priority_request(VlDevice*, json_t* parameter) {
   // Beyond "not set" log4c names only "unknown"; refusing before the lookup
   // creates no category.
   if (priority > vl_ipc_log_priority_max) return VLIPC_FAIL(EINVAL, "Invalid priority %i.", priority);
-  log4c_category_t* category = log4c_category_get(name);
+  log4c_category_t* category = vl_log_category(name);
   if (!category) return VLIPC_FAIL(EINVAL, "Could not find category %s.", name);
   log4c_category_set_priority(category, priority);
   VL_LOG(vl_log_general(), VL_LOG_DEBUG, "Log priority for category %s set to %d", name, priority);

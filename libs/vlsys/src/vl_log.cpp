@@ -11,6 +11,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <memory>
+#include <mutex>
 #include <string>
 
 namespace {
@@ -20,6 +21,12 @@ constexpr int default_root_priority = VL_LOG_INFO;
 log4c_category_t* root_category = nullptr;
 log4c_category_t* general_category = nullptr;
 std::unique_ptr<std::string> log_dir;
+
+// Guards log4c's category table (lookups may insert).
+std::mutex& category_table_lock() {
+  static std::mutex lock;
+  return lock;
+}
 
 // LOG4C_PRIORITY as a decimal number (leading digits; none gives 0).
 int root_priority_from_environment() {
@@ -44,13 +51,16 @@ void init_log4c_once() {
   static bool initialised = false;
   if (initialised) return;
   initialised = true;
+  // The system's types first, so that a log4crc that log4c_init reads may
+  // name them (log4c's own "basic" layout formats into one static buffer,
+  // unsafe for records of several threads).
+  log4c_appender_type_set(&log4c_appender_type_sendlog);
+  log4c_layout_type_set(&log4c_layout_type_velanto);
+  log4c_layout_type_set(&log4c_layout_type_velanto_file);
   log4c_init();
   // Fixed record buffers: log4c then formats the message and the rendered
   // line into stack buffers of this size instead of allocating per record.
   log4c_rc->config.bufsize = static_cast<int>(vl_log_buffer_size);
-  log4c_appender_type_set(&log4c_appender_type_sendlog);
-  log4c_layout_type_set(&log4c_layout_type_velanto);
-  log4c_layout_type_set(&log4c_layout_type_velanto_file);
 }
 
 }  // namespace
@@ -58,8 +68,8 @@ void init_log4c_once() {
 bool vl_log_init(const char* ident) {
   init_log4c_once();
 
-  root_category = log4c_category_get("root");
-  general_category = log4c_category_get("velanto");
+  root_category = vl_log_category("root");
+  general_category = vl_log_category("velanto");
   log4c_category_set_priority(root_category, root_priority_from_environment());
   attach_syslog_appender(ident ? ident : "velanto");
   log_dir = std::make_unique<std::string>("/var/log");
@@ -76,7 +86,13 @@ const char* vl_log_get_log_dir() { return log_dir ? log_dir->c_str() : nullptr; 
 
 log4c_category_t* vl_log_general() { return general_category; }
 
+log4c_category_t* vl_log_category(const char* name) {
+  const std::lock_guard<std::mutex> hold(category_table_lock());
+  return log4c_category_get(name);
+}
+
 json_t* vl_log_get_category_list() {
+  const std::lock_guard<std::mutex> hold(category_table_lock());
   log4c_category_t* probe = nullptr;
   int count = log4c_category_list(&probe, 1);
   if (count <= 0) return json_object();
@@ -101,7 +117,7 @@ json_t* vl_log_get_category_list() {
 }
 
 int vl_log_priority_set(const char* category, int priority) {
-  log4c_category_t* target = category ? log4c_category_get(category) : log4c_category_get("root");
+  log4c_category_t* target = vl_log_category(category ? category : "root");
   return log4c_category_set_priority(target, priority);
 }
 

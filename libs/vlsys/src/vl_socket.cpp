@@ -19,7 +19,7 @@
 
 namespace {
 
-log4c_category_t* qos_category = nullptr;
+VL_LOG_CATEGORY(qos_category, "velanto.socket.qos")
 
 constexpr std::size_t error_text_size = 256;
 
@@ -55,13 +55,13 @@ int apply_dscp(vl_socket* sock) {
   int tos = 0;
   socklen_t len = sizeof tos;
   if (getsockopt(sock->handle, SOL_IP, IP_TOS, &tos, &len) != 0) {
-    VL_LOG(qos_category, VL_LOG_ERROR, "Error getting IP_TOS (DSCP) socket option:%s",
+    VL_LOG(qos_category(), VL_LOG_ERROR, "Error getting IP_TOS (DSCP) socket option:%s",
            vl_strerror(errno, err, sizeof err));
     tos = 0;
   }
   tos |= sock->dscp << 2;
   if (setsockopt(sock->handle, SOL_IP, IP_TOS, &tos, sizeof tos) != 0) {
-    VL_LOG(qos_category, VL_LOG_ERROR, "Error setting IP_TOS (DSCP) socket option: %s",
+    VL_LOG(qos_category(), VL_LOG_ERROR, "Error setting IP_TOS (DSCP) socket option: %s",
            vl_strerror(errno, err, sizeof err));
     return -1;
   }
@@ -100,7 +100,7 @@ bool bind_to_device(vl_socket* sock, const char* itf) {
 }  // namespace
 
 int vl_socket_init() {
-  qos_category = log4c_category_get("velanto.socket.qos");
+  qos_category();  // listed from start-up on
   return 0;
 }
 
@@ -282,7 +282,7 @@ int vl_socket_enable_producer(vl_socket* sock, uint8_t dscp, uint8_t ttl) {
   }
   sock->dscp = dscp;
   // Marking is a wish, not a condition for sending.
-  if (apply_dscp(sock) != 0) VL_LOG(qos_category, VL_LOG_ERROR, "set DSCP failed with errno %d", errno);
+  if (apply_dscp(sock) != 0) VL_LOG(qos_category(), VL_LOG_ERROR, "set DSCP failed with errno %d", errno);
   return 0;
 }
 

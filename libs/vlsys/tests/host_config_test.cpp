@@ -8,6 +8,7 @@
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -139,7 +140,8 @@ TEST(HostConfig, DeletingRemovesFileAndBackupAndSucceedsWhenNeitherExists) {
 }
 
 // A write that stops short (here: at the file size limit) must not leave a
-// cut file in front of the backup, or the next load reads the cut file.
+// cut file in front of the backup, or the next load reads the cut file; the
+// file is not even touched.
 TEST(HostConfig, AFailedWriteLeavesThePreviousVersionReadable) {
   vltest::TempHome home;
   ASSERT_EQ(save("velanto.cfg", "previous"), 0);
@@ -160,8 +162,34 @@ TEST(HostConfig, AFailedWriteLeavesThePreviousVersionReadable) {
 
   EXPECT_EQ(result, -1);
   EXPECT_EQ(error, EFBIG);
-  EXPECT_FALSE(fs::exists(home.config_path("velanto.cfg")));
+  EXPECT_EQ(file_text(home.config_path("velanto.cfg")), "previous");
+  EXPECT_FALSE(fs::exists(home.config_path("velanto.cfg.new")));
   EXPECT_EQ(read_config("velanto.cfg"), "previous");
+}
+
+// A process killed in the middle of writing (here by SIGXFSZ at the file
+// size limit, whose default action ends it) leaves the previous version for
+// the next reader, and the next save replaces the cut draft.
+TEST(HostConfig, ASaveKilledMidWriteLeavesThePreviousVersionReadable) {
+  vltest::TempHome home;
+  ASSERT_EQ(save("velanto.cfg", "previous"), 0);
+  const pid_t child = fork();
+  ASSERT_GE(child, 0);
+  if (child == 0) {
+    const rlimit no_core = {0, 0}, small = {16, 16};
+    setrlimit(RLIMIT_CORE, &no_core);
+    setrlimit(RLIMIT_FSIZE, &small);
+    save("velanto.cfg", std::string(100, 'z'));
+    _exit(0);
+  }
+  int status = 0;
+  ASSERT_EQ(waitpid(child, &status, 0), child);
+  ASSERT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGXFSZ) << status;
+  EXPECT_EQ(read_config("velanto.cfg"), "previous");
+
+  ASSERT_EQ(save("velanto.cfg", "next"), 0);
+  EXPECT_EQ(read_config("velanto.cfg"), "next");
+  EXPECT_EQ(file_text(home.config_path("velanto.cfg.sv")), "previous");
 }
 
 }  // namespace

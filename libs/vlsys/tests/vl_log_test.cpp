@@ -20,6 +20,7 @@
 #include <regex>
 #include <string>
 #include <thread>
+#include <vector>
 
 namespace {
 
@@ -234,6 +235,30 @@ TEST(LogCategories, ListHoldsKnownCategoriesWithOwnPriority) {
   log4c_category_get("velanto.ipc.srv");
   list = vl_log_get_category_list();
   EXPECT_NE(json_object_get(list, "velanto.ipc.srv"), nullptr);
+  json_decref(list);
+  vl_log_exit();
+}
+
+// Media threads make their categories while the control thread lists them:
+// every name gets one handle and the list holds them all.
+TEST(LogCategories, ThreadsMakingAndListingCategoriesAtOnceAgree) {
+  vl_log_init("test");
+  constexpr int threads = 4, names = 150;
+  std::vector<std::thread> makers;
+  for (int t = 0; t < threads; ++t)
+    makers.emplace_back([t] {
+      for (int n = 0; n < names; ++n) {
+        const std::string name = "velanto.race." + std::to_string(t) + "." + std::to_string(n);
+        log4c_category_t* made = vl_log_category(name.c_str());
+        EXPECT_EQ(vl_log_category(name.c_str()), made);
+        if (n % 10 == 0) json_decref(vl_log_get_category_list());
+      }
+    });
+  for (std::thread& maker : makers) maker.join();
+  json_t* list = vl_log_get_category_list();
+  for (int t = 0; t < threads; ++t)
+    EXPECT_NE(json_object_get(list, ("velanto.race." + std::to_string(t) + "." + std::to_string(names - 1)).c_str()),
+              nullptr);
   json_decref(list);
   vl_log_exit();
 }

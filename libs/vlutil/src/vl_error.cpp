@@ -29,6 +29,8 @@ struct VlError {
 
 namespace {
 
+VL_LOG_CATEGORY(error_category, "velanto.vl_error")
+
 constexpr std::size_t file_chars_kept = vl_error_file_size - 2;
 
 pthread_once_t key_once = PTHREAD_ONCE_INIT;
@@ -116,7 +118,7 @@ VlError* vl_error_ctor() {
     delete error;
     return nullptr;
   }
-  error->category = log4c_category_get("velanto.vl_error");
+  error->category = error_category();
   return error;
 }
 

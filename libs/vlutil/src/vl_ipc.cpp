@@ -221,7 +221,7 @@ vl_ipc_connection* vl_ipc_connect(const char* address_text, uint16_t port, vl_ip
     errno = ENOMEM;
     return nullptr;
   }
-  connection->category = log4c_category_get("velanto.ipc.clt");
+  connection->category = vl_log_category("velanto.ipc.clt");
   connection->callback = callback;
   connection->on_end = on_end;
   vl_socket* sock = vl_socket_ctor(nullptr, address_text, port, SOCK_STREAM);

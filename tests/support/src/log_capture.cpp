@@ -43,7 +43,7 @@ LogCapture::LogCapture() {
   if (!vl_log_general()) vl_log_init("vltest");
   // Records reach the root's appender through additivity; the capture sits
   // on "velanto" so that syslog still receives everything from root.
-  log4c_category_set_appender(log4c_category_get("velanto"), capture_appender());
+  log4c_category_set_appender(vl_log_category("velanto"), capture_appender());
   std::lock_guard<std::mutex> lock(active_mutex);
   active = this;
 }
@@ -78,7 +78,7 @@ void LogCapture::add(CapturedRecord record) {
 
 LogPriority::LogPriority(const char* category, int priority) {
   if (!vl_log_general()) vl_log_init("vltest");
-  category_ = log4c_category_get(category);
+  category_ = vl_log_category(category);
   previous_ = log4c_category_get_priority(category_);
   log4c_category_set_priority(category_, priority);
 }
@@ -87,7 +87,7 @@ LogPriority::~LogPriority() { log4c_category_set_priority(category_, previous_);
 
 void log_to_stderr() {
   if (!vl_log_general()) vl_log_init("vltest");
-  log4c_category_set_appender(log4c_category_get("velanto"), log4c_appender_get("stderr"));
+  log4c_category_set_appender(vl_log_category("velanto"), log4c_appender_get("stderr"));
 }
 
 }  // namespace vltest

@@ -64,7 +64,8 @@ class VlGenerator : public VlMediadrvAudio {
   static void tick(void* ticker);
   VlTimerHandle add_timer(uint32_t start_ts, uint32_t interval, vl_capture_timer_callback callback, void* user);
   bool remove_timer(Timer* timer);
-  Ticker* ticker_for(uint64_t period_ns, uint32_t start_ts, uint32_t interval);
+  Ticker* ticker_of(uint64_t period_ns) const;
+  Ticker* start_ticker(uint64_t period_ns, uint32_t start_ts, uint32_t interval, Timer* timer);
 
   VlMediaProperties properties_;
   std::unique_ptr<int32_t[]> samples_;

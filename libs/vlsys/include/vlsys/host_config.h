@@ -8,7 +8,9 @@
 // exceed this length.
 inline constexpr std::size_t vl_config_path_limit = 256;
 
-// Moves the current file to its backup, then writes `data` and syncs it.
+// Writes `data` beside the file and syncs it, then moves the current file to
+// its backup and the new one in its place: a save that fails or is killed
+// leaves the file or its backup whole.
 // 0 (errno 0), or -1 with errno (EINVAL bad name, ENAMETOOLONG, ENOTDIR when
 // the file is not a regular file, or the failing call's error).
 int vl_config_save(const char* name, const void* data, std::size_t length);

@@ -31,6 +31,20 @@ const char* vl_log_get_log_dir();
 // The general category "velanto" (taken by vl_log_init; null before).
 log4c_category_t* vl_log_general();
 
+// The category `name`, made on first use. log4c's category table is not
+// thread-safe, so every lookup, the category list and priority setting go
+// through one lock here, never to log4c directly. The handle of a name never
+// changes: modules take theirs once (VL_LOG_CATEGORY) instead of looking it
+// up per record from their media threads.
+log4c_category_t* vl_log_category(const char* name);
+
+// Defines `function()` returning the cached handle of category `name`.
+#define VL_LOG_CATEGORY(function, name)                                  \
+  inline log4c_category_t* function() {                                  \
+    static log4c_category_t* const vl_log_handle_ = vl_log_category(name); \
+    return vl_log_handle_;                                               \
+  }
+
 // New JSON object {category name: own priority}; null on failure.
 json_t* vl_log_get_category_list();
 

@@ -21,6 +21,7 @@ struct ConfigPaths {
   std::string directory;
   std::string file;
   std::string backup;
+  std::string draft;  // the new version until it is whole
 };
 
 // Validates `name` against HOME and builds its paths; nullopt with errno
@@ -43,6 +44,7 @@ std::optional<ConfigPaths> config_paths(const char* name) {
   paths.directory = std::string(home) + config_directory_name;
   paths.file = paths.directory + name;
   paths.backup = paths.file + ".sv";
+  paths.draft = paths.file + ".new";
   return paths;
 }
 
@@ -50,16 +52,27 @@ bool ensure_directory(const std::string& directory) {
   return mkdir(directory.c_str(), config_directory_mode) == 0 || errno == EEXIST;
 }
 
-// Renames an existing file to its backup so that the previous version
-// survives a failed save.
-bool keep_previous_version(const ConfigPaths& paths) {
+// Only a regular file (or none) may be replaced.
+bool replaceable(const std::string& path) {
   struct stat status;
-  if (stat(paths.file.c_str(), &status) != 0) return errno == ENOENT;
+  if (stat(path.c_str(), &status) != 0) return errno == ENOENT;
   if (!S_ISREG(status.st_mode)) {
     errno = ENOTDIR;
     return false;
   }
-  return rename(paths.file.c_str(), paths.backup.c_str()) == 0;
+  return true;
+}
+
+// Renames an existing file to its backup.
+bool keep_previous_version(const ConfigPaths& paths) {
+  return rename(paths.file.c_str(), paths.backup.c_str()) == 0 || errno == ENOENT;
+}
+
+void sync_directory(const std::string& directory) {
+  const int fd = open(directory.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
+  if (fd < 0) return;
+  fsync(fd);
+  close(fd);
 }
 
 bool write_all(int fd, const char* data, std::size_t length) {
@@ -94,14 +107,19 @@ int vl_config_save(const char* name, const void* data, std::size_t length) {
     errno = EFAULT;
     return -1;
   }
-  if (!ensure_directory(paths->directory) || !keep_previous_version(*paths)) return -1;
-  if (!write_file(paths->file, data, length)) {
-    // A partial file would hide the backup from the next reader.
+  if (!ensure_directory(paths->directory) || !replaceable(paths->file)) return -1;
+  // The new version is written whole beside the file before the renames, so
+  // that a save killed or failing at any point leaves the file or, between
+  // the two renames, its backup whole; a partial file would hide the backup
+  // from the next reader.
+  if (!write_file(paths->draft, data, length) || !keep_previous_version(*paths) ||
+      rename(paths->draft.c_str(), paths->file.c_str()) != 0) {
     const int saved = errno;
-    unlink(paths->file.c_str());
+    unlink(paths->draft.c_str());
     errno = saved;
     return -1;
   }
+  sync_directory(paths->directory);
   errno = 0;
   return 0;
 }
@@ -121,6 +139,7 @@ int vl_config_delete(const char* name) {
   if (!paths) return -1;
   unlink(paths->backup.c_str());
   unlink(paths->file.c_str());
+  unlink(paths->draft.c_str());
   sync();
   errno = 0;
   return 0;

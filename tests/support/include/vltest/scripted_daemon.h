@@ -9,11 +9,13 @@
 #pragma once
 
 #include "vlipc/vl_ipc_lowlevel.h"
+#include "vlsys/vl_log.h"
 #include "vltest/netlab.h"
 #include "vlutil/vl_json_ref.h"
 
 #include <atomic>
 #include <functional>
+#include <mutex>
 #include <string>
 #include <vector>
 
@@ -40,7 +42,7 @@ class ScriptedDaemon {
   // log4c makes categories without a lock: those the server thread uses
   // exist before it starts, so that it only looks them up.
   ScriptedDaemon() {
-    for (const char* name : {"velanto.ipc.srv", "velanto.ipc.clt", "velanto.vl_error"}) log4c_category_get(name);
+    for (const char* name : {"velanto.ipc.srv", "velanto.ipc.clt", "velanto.vl_error"}) vl_log_category(name);
     instance() = this;
   }
   ~ScriptedDaemon() {
@@ -60,9 +62,16 @@ class ScriptedDaemon {
   // Runs on the server thread; set it before the first request.
   std::function<Frames(json_int_t command)> script = [](json_int_t command) { return Frames{response(command, "{}")}; };
   std::atomic<int> requests{0};
-  std::vector<json_int_t> commands;  // in order; read once the client is done
+  // The commands received so far, in order.
+  std::vector<json_int_t> commands() const {
+    std::lock_guard<std::mutex> hold(commands_lock_);
+    return commands_;
+  }
 
  private:
+  mutable std::mutex commands_lock_;
+  std::vector<json_int_t> commands_;
+
   static ScriptedDaemon*& instance() {
     static ScriptedDaemon* current = nullptr;
     return current;
@@ -73,7 +82,10 @@ class ScriptedDaemon {
     if (!self || message->type != VL_IPC_REQUEST) return;
     const VlJsonRef request(json_loads(message->body, 0, nullptr));
     const json_int_t command = json_integer_value(json_object_get(request.get(), "command"));
-    self->commands.push_back(command);
+    {
+      std::lock_guard<std::mutex> hold(self->commands_lock_);
+      self->commands_.push_back(command);
+    }
     ++self->requests;
     for (const Frame& frame : self->script(command)) {
       if (frame.type == drop_connection) {

@@ -21,7 +21,7 @@ using ipc_control::stream_sdp;
 // At least this many rounds, and rounds for this long: a round takes a few
 // milliseconds, and minutes let RTCP cycles and slow leaks show.
 constexpr int least_rounds = 1000;
-constexpr auto soak_time = std::chrono::seconds(270);
+constexpr auto soak_time = std::chrono::seconds(200);
 constexpr int warm_up = 20;  // first-use allocations (codec tables, thread stacks) are not leaks
 constexpr const char* loop_group = "239.77.8.2";
 constexpr int loop_port = 5006;

@@ -20,14 +20,17 @@ packages=(
   ffmpeg
   # The fuzz targets: clang with its libFuzzer and sanitizer runtimes.
   clang-14 libclang-rt-14-dev
-  # bench/compare.sh: GStreamer's RTP elements as the system compared with,
-  # the plots of its report, and the profiler behind the figures.
+  # GStreamer's RTP elements: a peer of the interoperability tests, and the
+  # system bench/compare.sh compares with.
   gstreamer1.0-tools gstreamer1.0-plugins-base gstreamer1.0-plugins-good
-  python3-matplotlib linux-perf
   # The interoperability tests' packet dissector (GStreamer and ffmpeg above
   # are their peers too).
   tshark
 )
+
+# scripts/setup.sh --bench adds what only the hand-run comparison needs: the
+# plots of its report and the profiler behind the figures.
+[ "${1:-}" = "--bench" ] && packages+=(python3-matplotlib linux-perf)
 
 # As root apt-get runs directly; otherwise through sudo, which must pass the
 # frontend setting on (jackd2 stops at a question without it).

@@ -122,7 +122,8 @@ void report_back(VlStream* receiver) {
                     peer);
   fuzz::require(peer.cnames.size() == 1 && peer.cname_ssrc == local_ssrc, "the SDES did not come back");
   fuzz::require(peer.cnames[0] == std::string(report.cname).substr(0, vl_cname_size - 1), "the CNAME changed");
-  if (sender_info) {
+  // A sender that has sent nothing reports as a receiver.
+  if (sender_info && sender_info->psend != 0) {
     fuzz::require(peer.senders.size() == 1 && peer.senders[0] == local_ssrc, "the SR did not come back");
     const uint32_t sent[] = {sender_info->ntp_sec, sender_info->ntp_frac, sender_info->rtp_ts, sender_info->psend,
                              sender_info->osend};

@@ -3,6 +3,7 @@
 #include "generator_analyzer/generator_ramp.h"
 #include "generator_analyzer/generator_sine.h"
 #include "vlsys/vl_log.h"
+#include "vlsys/vl_ticker.h"
 #include "vlsys/vl_time.h"
 #include "vlsys/vl_wrap.h"
 
@@ -16,19 +17,43 @@ const VlMediadrvTypeDescriptor vl_generator_ts = {{&vl_mediadrv_audio_ts, "VlGen
 struct VlGenerator::Timer {
   vl_capture_timer_callback callback;
   void* user;
+  Ticker* ticker = nullptr;
 };
 
-// The timers of one period share one clock reference timer: one thread
-// serves them in turn, and all tick in phase with PTP time.
+// The timers of one period are spread over a few tickers, as many as the
+// clock reference's timers have threads; each ticker's timers share one
+// clock reference timer that serves them in turn, in phase with PTP time,
+// and read the frames the ticker made.
 struct VlGenerator::Ticker {
+  Ticker(VlGenerator* owner, uint64_t period, std::unique_ptr<int32_t[]> samples)
+      : generator(owner), period_ns(period), made{std::move(samples)} {}
+
   VlGenerator* generator;
   uint64_t period_ns;
+  Made made;
   VlTimerHandle clock_timer = nullptr;
+  size_t registered = 0;  // timers, under the generator's timers_mutex_
+  VlYieldingMutex mutex;  // held while its timers run; guards timers, next_first and made
   std::vector<Timer*> timers;
   size_t next_first = 0;  // each tick starts with the next timer, so that none is always last
 };
 
 namespace {
+
+// The ticker whose timers this thread is calling, so that their reads use
+// its frames.
+thread_local VlGenerator::Ticker* ticking = nullptr;
+
+class Ticking {
+ public:
+  explicit Ticking(VlGenerator::Ticker* ticker) : outer_(ticking) { ticking = ticker; }
+  ~Ticking() { ticking = outer_; }
+  Ticking(const Ticking&) = delete;
+  Ticking& operator=(const Ticking&) = delete;
+
+ private:
+  VlGenerator::Ticker* outer_;
+};
 
 __extension__ using wide = unsigned __int128;
 
@@ -57,7 +82,7 @@ void log_timer_set(uint32_t ts, uint64_t start_ns, uint32_t interval, uint64_t p
 VlGenerator::VlGenerator(VlTestDeviceParts parts)
     : properties_{parts.rate,        parts.clockref, parts.channels, parts.block_frames, nullptr,
                   vl_test_device_processing_frames},
-      samples_(std::move(parts.samples)) {}
+      own_{std::move(parts.samples)} {}
 
 VlGenerator::~VlGenerator() {
   // Streams remove their timers first; these are left-overs of a careless owner.
@@ -83,13 +108,16 @@ uint32_t VlGenerator::current_timestamp() {
   return vl_time_ns2ts(vl_clockref_now(properties_.clockref, nullptr), properties_.rate);
 }
 
+VlGenerator::Made& VlGenerator::made_here() { return ticking && ticking->generator == this ? ticking->made : own_; }
+
 VlMediaWindow VlGenerator::read(uint32_t ts, uint32_t frames) {
   frames = std::min(frames, block_frames());
-  if (ts != made_ts_ || made_frames_ < frames) {
-    made_frames_ = generate(ts, frames);
-    made_ts_ = ts;
+  Made& made = made_here();
+  if (ts != made.ts || made.frames < frames) {
+    made.frames = generate(ts, frames);
+    made.ts = ts;
   }
-  return {samples(), static_cast<int32_t>(made_frames_)};
+  return {made.samples.get(), static_cast<int32_t>(made.frames)};
 }
 
 VlMediaWindow VlGenerator::Capture::initialise_read(uint32_t ts) {
@@ -103,10 +131,11 @@ VlMediaWindow VlGenerator::Capture::initialise_read_frames(uint32_t ts, uint32_t
 // Only the frames made at the last initialise are there: a read that begins
 // before them or runs past their end is out of bounds by that much.
 int32_t VlGenerator::Capture::complete_read(uint32_t ts, const int32_t*, int32_t frames) {
-  const int32_t offset = vl_ts_delta(generator_.made_ts_, ts);
+  const Made& made = generator_.made_here();
+  const int32_t offset = vl_ts_delta(made.ts, ts);
   if (offset < 0) return offset;
   const int64_t end = static_cast<int64_t>(offset) + frames;
-  const int64_t beyond = end - generator_.made_frames_;
+  const int64_t beyond = end - made.frames;
   return beyond > 0 ? static_cast<int32_t>(std::min<int64_t>(beyond, INT32_MAX)) : 0;
 }
 
@@ -131,7 +160,8 @@ void VlGenerator::tick(void* record) {
   auto* ticker = static_cast<Ticker*>(record);
   VlGenerator* generator = ticker->generator;
   // Adding and removing timers go first, however busy the ticks.
-  VlYieldingLockLast lock(generator->timers_mutex_);
+  VlYieldingLockLast lock(ticker->mutex);
+  const Ticking reads_from(ticker);
   const uint64_t now = vl_clockref_now(generator->properties_.clockref, nullptr);
   const uint64_t tick_ns = now - now % ticker->period_ns;
   const vl_rational rate = generator->properties_.rate;
@@ -160,13 +190,13 @@ VlTimerHandle VlGenerator::add_timer(uint32_t start_ts, uint32_t interval, vl_ca
   }
   {
     VlYieldingLock lock(timers_mutex_);
-    if (Ticker* ticker = ticker_of(period)) {
-      ticker->timers.push_back(timer);
+    if (Ticker* ticker = ticker_to_join(period)) {
+      attach(ticker, timer);
       return timer;
     }
   }
-  // A new ticker starts without the mutex: the ticker thread holds its
-  // group's lock while it ticks, and a tick takes the mutex.
+  // A new ticker starts without the mutex: the clock reference's thread
+  // holds its own lock while it ticks, and removing a ticker waits for that.
   Ticker* ticker = start_ticker(period, start_ts, interval, timer);
   if (!ticker) {
     delete timer;
@@ -177,25 +207,41 @@ VlTimerHandle VlGenerator::add_timer(uint32_t start_ts, uint32_t interval, vl_ca
   return timer;
 }
 
-// Under timers_mutex_.
-VlGenerator::Ticker* VlGenerator::ticker_of(uint64_t period) const {
-  for (Ticker* ticker : tickers_)
-    if (ticker->period_ns == period) return ticker;
-  return nullptr;
+// Under timers_mutex_: the ticker of `period` with the fewest timers, or
+// null while another may be started.
+VlGenerator::Ticker* VlGenerator::ticker_to_join(uint64_t period) const {
+  Ticker* fewest = nullptr;
+  size_t count = 0;
+  for (Ticker* ticker : tickers_) {
+    if (ticker->period_ns != period) continue;
+    ++count;
+    if (!fewest || ticker->registered < fewest->registered) fewest = ticker;
+  }
+  return count >= vl_ticker_lanes() ? fewest : nullptr;
 }
 
-// A ticker of `period` serving `timer`, its clock timer started (its first
-// tick comes at once); null with errno.
+// Under timers_mutex_, or before the ticker starts.
+void VlGenerator::attach(Ticker* ticker, Timer* timer) {
+  timer->ticker = ticker;
+  ++ticker->registered;
+  VlYieldingLock lock(ticker->mutex);
+  ticker->timers.push_back(timer);
+}
+
+// A ticker of `period` with its own frames, serving `timer`, its clock timer
+// started (its first tick comes at once); null with errno.
 VlGenerator::Ticker* VlGenerator::start_ticker(uint64_t period, uint32_t start_ts, uint32_t interval, Timer* timer) {
   const uint64_t now = vl_clockref_now(properties_.clockref, nullptr);
   const uint64_t reference = now > start_lookback_ns ? now - start_lookback_ns : 0;
   const uint64_t start = vl_time_ts2ns(start_ts, properties_.rate, reference);
-  auto* ticker = new (std::nothrow) Ticker{this, period, nullptr, {timer}};
+  const size_t samples = static_cast<size_t>(channels()) * block_frames();
+  std::unique_ptr<int32_t[]> frames(new (std::nothrow) int32_t[samples]());
+  auto* ticker = frames ? new (std::nothrow) Ticker(this, period, std::move(frames)) : nullptr;
   if (!ticker) {
     errno = ENOMEM;
     return nullptr;
   }
-  // Ticks read the timers alone, so the handle may be written while one runs.
+  attach(ticker, timer);
   ticker->clock_timer = vl_clockref_timer_create(properties_.clockref, start, period, tick, ticker);
   if (!ticker->clock_timer) {
     const int err = errno;
@@ -215,16 +261,17 @@ bool VlGenerator::remove_timer(Timer* timer) {
   Ticker* idle = nullptr;
   {
     VlYieldingLock lock(timers_mutex_);
-    auto owner = std::find_if(tickers_.begin(), tickers_.end(), [timer](Ticker* t) {
-      return std::find(t->timers.begin(), t->timers.end(), timer) != t->timers.end();
-    });
-    if (owner == tickers_.end()) {
+    auto owner = std::find(tickers_.begin(), tickers_.end(), timer->ticker);
+    if (!timer->ticker || owner == tickers_.end()) {
       errno = EINVAL;
       return false;
     }
-    Ticker* ticker = *owner;
-    ticker->timers.erase(std::find(ticker->timers.begin(), ticker->timers.end(), timer));
-    if (ticker->timers.empty()) {
+    Ticker* ticker = timer->ticker;
+    {
+      VlYieldingLock ticking_lock(ticker->mutex);
+      ticker->timers.erase(std::find(ticker->timers.begin(), ticker->timers.end(), timer));
+    }
+    if (--ticker->registered == 0) {
       idle = ticker;
       tickers_.erase(owner);
     }

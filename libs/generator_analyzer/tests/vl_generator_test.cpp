@@ -7,10 +7,14 @@
 #include "vlsys/vl_wrap.h"
 #include "vltest/log_capture.h"
 #include "vltest/manual_clock.h"
+#include "vltest/ticker_lanes.h"
 #include "vltest/wait.h"
 #include "vlutil/vl_json_ref.h"
 
 #include <gtest/gtest.h>
+
+#include <sys/syscall.h>
+#include <unistd.h>
 
 #include <atomic>
 #include <cerrno>
@@ -112,6 +116,7 @@ TEST_F(GeneratorOnManualClock, EachTickStartsWithTheNextTimer) {
     Firsts* firsts;
     int id;
   } ids[3] = {{&firsts, 0}, {&firsts, 1}, {&firsts, 2}};
+  const vltest::TickerLanes one_lane(1);
   auto note = [](void* user, uint32_t, uint64_t, uint32_t) {
     auto* t = static_cast<Timer*>(user);
     if (t->firsts->seen++ % 3 == 0) ++t->firsts->first[t->id];
@@ -202,31 +207,38 @@ TEST_F(GeneratorOnPosixPtp, TicksCarryTheCurrentTimestamp) {
   }
 }
 
-// The streams of one generator read its one sample buffer: their timers
-// never run at the same time, and those of one period tick together.
-TEST_F(GeneratorOnPosixPtp, TimersOfOneGeneratorTakeTurns) {
-  struct Turns {
-    std::atomic<int> running{0};
-    std::atomic<int> overlaps{0};
+// The timers of one generator are spread over the lanes, which tick at the
+// same time: each reads whole, right frames of its own tick.
+TEST_F(GeneratorOnPosixPtp, TimersOnTwoLanesReadTheFramesOfTheirTick) {
+  const vltest::TickerLanes lanes(2);
+  struct Reader {
+    VlCaptureIfc* capture;
+    uint32_t wanted;
     std::atomic<int> calls{0};
-  } turns;
-  auto busy = [](void* user, uint32_t, uint64_t, uint32_t) {
-    auto* t = static_cast<Turns*>(user);
-    if (t->running.fetch_add(1) != 0) ++t->overlaps;
-    std::this_thread::sleep_for(1ms);
-    ++t->calls;
-    t->running.fetch_sub(1);
+    std::atomic<int> wrong{0};
+    std::atomic<long> thread{0};
   };
+  auto read = [](void* user, uint32_t ts, uint64_t, uint32_t) {
+    auto* r = static_cast<Reader*>(user);
+    const VlMediaWindow window = r->capture->initialise_read_frames(ts, r->wanted);
+    bool right = window.frames >= static_cast<int32_t>(r->wanted) &&
+                 r->capture->complete_read(ts, window.samples, static_cast<int32_t>(r->wanted)) == 0;
+    for (uint32_t k = 0; right && k < r->wanted; ++k) right = window.samples[k] == static_cast<int32_t>((ts + k) << 16);
+    if (!right) ++r->wrong;
+    r->thread = syscall(SYS_gettid);
+    ++r->calls;
+  };
+  Reader readers[4] = {{capture_, 48}, {capture_, 49}, {capture_, 50}, {capture_, 51}};
   std::vector<VlTimerHandle> timers;
-  for (uint32_t i = 0; i < 6; ++i) {
-    uint32_t interval = i % 2 ? 96 : 480;
-    timers.push_back(capture_->timer_set(capture_->current_timestamp(), &interval, busy, &turns));
+  for (Reader& r : readers) {
+    uint32_t interval = 48;
+    timers.push_back(capture_->timer_set(capture_->current_timestamp(), &interval, read, &r));
     ASSERT_NE(timers.back(), nullptr);
   }
-  EXPECT_TRUE(vltest::wait_until([&] { return turns.calls.load() > 20; }, 5s));
+  EXPECT_TRUE(vltest::wait_until([&] { return readers[3].calls.load() >= 20; }, 5s));
   for (VlTimerHandle timer : timers) EXPECT_TRUE(capture_->timer_remove(timer));
-  EXPECT_EQ(turns.overlaps, 0);
-  EXPECT_GT(turns.calls, 20);
+  for (Reader& r : readers) EXPECT_EQ(r.wrong.load(), 0) << "reading " << r.wanted;
+  EXPECT_NE(readers[0].thread.load(), readers[1].thread.load());
 }
 
 TEST_F(GeneratorOnPosixPtp, RemovalDoesNotWaitForTheNextTick) {

@@ -6,9 +6,11 @@
 #include "vlsys/vl_time.h"
 #include "vlsys/vl_yielding_mutex.h"
 
+#include <sched.h>
 #include <sys/prctl.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <ctime>
 #include <mutex>
@@ -50,6 +52,10 @@ class TickGroup {
     return clock == clock_ && period_ns == period_ && phase_ns % period_ns == phase_;
   }
 
+  // Entries attached, counted under the registry's lock, so that choosing a
+  // lane does not wait for a tick in progress.
+  size_t registered = 0;
+
   bool start() { return vl_thread_ctor(&thread_, thread_main, "timer callback thread", this) != nullptr; }
 
   void stop() {
@@ -74,13 +80,9 @@ class TickGroup {
     return true;
   }
 
-  bool empty() {
-    VlYieldingLock lock(mutex_);
-    return entries_.empty();
-  }
-
-  // After reserve_one.
+  // Under the registry's lock, after reserve_one.
   void attach(vl_ticker_entry* entry) {
+    ++registered;
     VlYieldingLock lock(mutex_);
     entries_.push_back(entry);
     entry->group = this;
@@ -89,14 +91,16 @@ class TickGroup {
     pthread_cond_signal(&wake_.handle);
   }
 
-  // Waits for a tick in progress; true when the group is left empty.
+  // Under the registry's lock; waits for a tick in progress. True when the
+  // group is left empty.
   bool detach(vl_ticker_entry* entry) {
+    --registered;
     VlYieldingLock lock(mutex_);
     entries_.erase(std::find(entries_.begin(), entries_.end(), entry));
     if (entry->first_call_pending) --first_calls_pending_;
     entry->first_call_pending = false;
     entry->group = nullptr;
-    return entries_.empty();
+    return registered == 0;
   }
 
  private:
@@ -172,10 +176,37 @@ class TickGroup {
 std::mutex registry_mutex;
 std::vector<TickGroup*> registry;
 
-// Called with the registry locked; null with errno on failure.
+size_t usable_cpus() {
+  cpu_set_t set;
+  CPU_ZERO(&set);
+  if (sched_getaffinity(0, sizeof set, &set) != 0) return 1;
+  return static_cast<size_t>(std::max(CPU_COUNT(&set), 1));
+}
+
+// Lanes of one grid: 0 until first asked, then one per usable CPU.
+std::atomic<size_t> lanes_max{0};
+
+size_t lanes() {
+  size_t count = lanes_max.load();
+  if (count == 0) {
+    count = std::min<size_t>(usable_cpus(), vl_ticker_lanes_limit);
+    lanes_max.store(count);
+  }
+  return count;
+}
+
+// Called with the registry locked: the lane with the fewest entries, or a
+// new lane while there are fewer than the maximum and none is empty. Null
+// with errno on failure.
 TickGroup* group_for(int clock, uint64_t phase_ns, uint64_t period_ns) {
-  for (TickGroup* group : registry)
-    if (group->matches(clock, phase_ns, period_ns)) return group;
+  TickGroup* fewest = nullptr;
+  size_t count = 0;
+  for (TickGroup* group : registry) {
+    if (!group->matches(clock, phase_ns, period_ns)) continue;
+    ++count;
+    if (!fewest || group->registered < fewest->registered) fewest = group;
+  }
+  if (fewest && (fewest->registered == 0 || count >= lanes())) return fewest;
   auto* group = new (std::nothrow) TickGroup(clock, phase_ns, period_ns);
   if (!group) {
     errno = ENOMEM;
@@ -231,7 +262,7 @@ vl_ticker_entry* vl_ticker_add(int clock, uint64_t phase_ns, uint64_t period_ns,
       group->attach(entry);
       return entry;
     }
-    if (group) idle = unlist_if_idle(group, group->empty());
+    if (group) idle = unlist_if_idle(group, group->registered == 0);
   }
   const int err = errno;
   stop(idle);
@@ -250,14 +281,14 @@ bool vl_ticker_move(vl_ticker_entry* entry, uint64_t phase_ns, uint64_t period_n
   {
     std::lock_guard<std::mutex> lock(registry_mutex);
     TickGroup* from = entry->group;
+    if (from->matches(entry->clock, phase_ns, period_ns)) return true;
     TickGroup* to = group_for(entry->clock, phase_ns, period_ns);
-    if (to == from) return true;
     if (to && to->reserve_one()) {
       idle = unlist_if_idle(from, from->detach(entry));
       to->attach(entry);
       moved = true;
     } else if (to) {
-      idle = unlist_if_idle(to, to->empty());
+      idle = unlist_if_idle(to, to->registered == 0);
     }
   }
   const int err = errno;
@@ -276,4 +307,10 @@ void vl_ticker_remove(vl_ticker_entry* entry) {
   }
   stop(idle);
   delete entry;
+}
+
+size_t vl_ticker_lanes() { return lanes(); }
+
+size_t vl_ticker_set_lanes(size_t count) {
+  return lanes_max.exchange(std::min<size_t>(count, vl_ticker_lanes_limit));
 }

@@ -34,11 +34,25 @@ class VlGenerator : public VlMediadrvAudio {
 
  protected:
   explicit VlGenerator(VlTestDeviceParts parts);
-  int32_t* samples() { return samples_.get(); }
+  // Where generate writes: the frames of the ticker whose timers this
+  // thread is calling, else the generator's own.
+  int32_t* samples() { return made_here().samples.get(); }
   uint32_t channels() const { return properties_.channels; }
+
+ public:
+  // Public for the thread's record of the ticker it serves.
+  struct Ticker;
 
  private:
   struct Timer;
+  // A sample buffer and what it holds: the frames made at its last read
+  // from its timestamp on. The streams of one ticker read the same frames
+  // in one tick, and a repeated read is served without making them again.
+  struct Made {
+    std::unique_ptr<int32_t[]> samples;  // channels times block_frames
+    uint32_t ts = 0;
+    uint32_t frames = 0;
+  };
 
   class Capture final : public VlCaptureIfc {
    public:
@@ -57,26 +71,20 @@ class VlGenerator : public VlMediadrvAudio {
     VlGenerator& generator_;
   };
 
-  struct Ticker;
-
+  Made& made_here();
   // The samples from ts on, at least `frames` of them (at most the block).
   VlMediaWindow read(uint32_t ts, uint32_t frames);
   static void tick(void* ticker);
   VlTimerHandle add_timer(uint32_t start_ts, uint32_t interval, vl_capture_timer_callback callback, void* user);
   bool remove_timer(Timer* timer);
-  Ticker* ticker_of(uint64_t period_ns) const;
+  Ticker* ticker_to_join(uint64_t period_ns) const;
+  static void attach(Ticker* ticker, Timer* timer);
   Ticker* start_ticker(uint64_t period_ns, uint32_t start_ts, uint32_t interval, Timer* timer);
 
   VlMediaProperties properties_;
-  std::unique_ptr<int32_t[]> samples_;
-  // What the sample buffer holds: the frames made at the last read from
-  // its timestamp on. The streams of one generator read the same frames in
-  // one tick, and a repeated read is served without making them again.
-  uint32_t made_ts_ = 0;
-  uint32_t made_frames_ = 0;
+  Made own_;  // for reads outside a tick
   Capture capture_{*this};
-  // Held while timer callbacks run: the streams of one generator read its
-  // one sample buffer in turn.
+  // Guards tickers_ and their timer counts; taken before a ticker's mutex.
   VlYieldingMutex timers_mutex_;
   std::vector<Ticker*> tickers_;
 };

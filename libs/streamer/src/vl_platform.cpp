@@ -4,9 +4,7 @@
 #include "generator_analyzer/vl_generator.h"
 #include "linuxptp/vl_linuxptp.h"
 #include "rtaudioifc/rtaudio_buffer.h"
-#include "rtp_sw/vl_rtpsw_recv.h"
-#include "rtp_sw/vl_rtpsw_send.h"
-#include "vl/vl_rtp_factory.h"
+#include "rtp_sw/vl_rtpsw_hooks.h"
 #include "vl/vl_posix_ptp.h"
 #include "vl/vl_ptp.h"
 #include "vlsys/vl_log.h"
@@ -38,10 +36,7 @@ int vl_platform_init() {
   vl_rtaudioifc_init();
   vl_generator_init();
   vl_analyzer_init();
-  vl_rtp_software_send_init = vl_rtp_sw_send_init;
-  vl_rtp_software_send_done = vl_rtp_sw_send_done;
-  vl_rtp_software_recv_init = vl_rtp_sw_recv_init;
-  vl_rtp_software_recv_done = vl_rtp_sw_recv_done;
+  vl_rtp_sw_install();
   return 0;
 }
 

@@ -119,6 +119,7 @@ class TickGroup {
     // Held but while waiting; others get it when the thread yields.
     mutex_.lock_last();
     uint64_t last_tick = grid_floor(clock_now(clock_));
+    bool slept = true;  // since the last tick
     while (!stopping_) {
       mutex_.yield();
       if (first_calls_pending_ > 0) {
@@ -131,10 +132,17 @@ class TickGroup {
         const timespec deadline{static_cast<time_t>(due / vl_ns_per_second),
                                 static_cast<long>(due % vl_ns_per_second)};
         pthread_cond_clockwait(&wake_.handle, &mutex_.native().handle, static_cast<clockid_t>(clock_), &deadline);
+        slept = true;
         continue;
       }
-      last_tick = grid_floor(now);
       serve_all();
+      // A tick that ran over is caught up at once, but a second one in a row
+      // merges the instants it ran over into the next: the thread then
+      // sleeps between ticks even when overloaded, where at real-time
+      // priority on every CPU it would starve the rest of the system,
+      // control requests included.
+      last_tick = grid_floor(slept ? now : clock_now(clock_));
+      slept = false;
     }
     mutex_.unlock();
   }

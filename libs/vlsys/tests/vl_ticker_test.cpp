@@ -149,6 +149,21 @@ TEST(Ticker, OrderRotatesFromTickToTick) {
   for (int f : firsts) EXPECT_GE(f, 2);
 }
 
+// A callback longer than the period is caught up once, then the thread
+// sleeps to the next instant instead of calling back to back for ever.
+TEST(Ticker, AnOverloadedThreadStillSleepsBetweenTicks) {
+  Calls c;
+  c.work = 3ms;
+  vl_ticker_entry* entry = vl_ticker_add(vl_clock_monotonic, 0, 2 * ms, record, &c);
+  ASSERT_NE(entry, nullptr);
+  ASSERT_TRUE(c.reaches(21));
+  vl_ticker_remove(entry);
+  size_t rests = 0;  // pauses of at least 1 ms between the end of a call and the next
+  for (size_t i = 1; i < 21; ++i)
+    if (c.times[i] - c.times[i - 1] >= 4 * ms) ++rests;
+  EXPECT_GE(rests, 7u);
+}
+
 TEST(Ticker, NoCallAfterRemovalAndRemovalIsPrompt) {
   Calls removed, witness;
   removed.work = 2ms;

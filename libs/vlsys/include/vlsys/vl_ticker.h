@@ -26,9 +26,11 @@ struct vl_ticker_entry;
 // Calls callback(user_data) once at once, then on every instant
 // phase_ns + k * period_ns of `clock` (vl_clock_realtime or
 // vl_clock_monotonic). Expiries that pass while the thread is busy are
-// merged. Each tick starts with the next entry in turn, so that no entry is
-// always served last. Null with errno on failure (EINVAL for a null
-// callback or a zero period).
+// merged; when the thread cannot keep up, into the next instant, so that
+// it still sleeps between ticks.
+// Each tick starts with the next entry in turn, so that no entry is always
+// served last. Null with errno on failure (EINVAL for a null callback or a
+// zero period).
 vl_ticker_entry* vl_ticker_add(int clock, uint64_t phase_ns, uint64_t period_ns, vl_timer_callback callback,
                                void* user_data);
 

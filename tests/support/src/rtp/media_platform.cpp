@@ -3,11 +3,9 @@
 #include "generator_analyzer/vl_analyzer.h"
 #include "generator_analyzer/vl_generator.h"
 #include "rtcp/rtcp_init.h"
-#include "rtp_sw/vl_rtpsw_recv.h"
-#include "rtp_sw/vl_rtpsw_send.h"
+#include "rtp_sw/vl_rtpsw_hooks.h"
 #include "vl/vl_posix_ptp.h"
 #include "vl/vl_ptp.h"
-#include "vl/vl_rtp_factory.h"
 
 namespace vltest {
 
@@ -16,10 +14,7 @@ MediaPlatform::MediaPlatform() {
   vl_posix_ptp_init();
   vl_generator_init();
   vl_analyzer_init();
-  vl_rtp_software_send_init = vl_rtp_sw_send_init;
-  vl_rtp_software_send_done = vl_rtp_sw_send_done;
-  vl_rtp_software_recv_init = vl_rtp_sw_recv_init;
-  vl_rtp_software_recv_done = vl_rtp_sw_recv_done;
+  vl_rtp_sw_install();
   vl_rtcp_init(nullptr);
 }
 
@@ -27,10 +22,7 @@ MediaPlatform::~MediaPlatform() {
   vl_rtcp_session_init = nullptr;
   vl_rtcp_session_release = nullptr;
   vl_rtcp_send_report = nullptr;
-  vl_rtp_software_send_init = vl_rtp_send_init_default;
-  vl_rtp_software_send_done = vl_rtp_send_done_default;
-  vl_rtp_software_recv_init = vl_rtp_recv_init_default;
-  vl_rtp_software_recv_done = vl_rtp_recv_done_default;
+  vl_rtp_sw_uninstall();
   vl_analyzer_exit();
   vl_generator_exit();
   vl_posix_ptp_exit();

@@ -8,6 +8,7 @@
 #include "vlipc/vlipc_handlers.h"
 #include "vlsys/vl_log.h"
 #include "vlsys/vl_semaphore.h"
+#include "vlsys/vl_ticker.h"
 #include "vlutil/vl_version.h"
 
 #include <cerrno>
@@ -41,6 +42,11 @@ int main(int argc, char** argv) {
     print_usage();
     return 0;
   }
+  if (!line.error.empty()) {
+    std::fprintf(stderr, "streamerd: %s\n", line.error.c_str());
+    return 2;
+  }
+  if (line.timer_threads > 0) vl_ticker_set_lanes(line.timer_threads);
 
   if (!vl_log_init("velanto_streamer")) {
     say("VELANTO-streamer %s couldn't initialize logging facility!\n", vl_strversion(nullptr));

@@ -49,6 +49,18 @@ TEST(CommandLine, ControlAddressAndPtpSocket) {
   EXPECT_EQ(line.ptp_socket, "/run/ptp4l");
 }
 
+TEST(CommandLine, TimerThreadsFromOneToSixteen) {
+  EXPECT_EQ(parse({}).timer_threads, 0u);
+  EXPECT_EQ(parse({"-timer-threads=3"}).timer_threads, 3u);
+  EXPECT_EQ(parse({"-timer-threads=x", "-timer-threads=16"}).error, "");
+  for (const char* bad : {"-timer-threads=0", "-timer-threads=17", "-timer-threads=2x", "-timer-threads=",
+                          "-timer-threads=-1", "-timer-threads= 2"}) {
+    const CommandLine line = parse({bad});
+    EXPECT_EQ(line.timer_threads, 0u) << bad;
+    EXPECT_NE(line.error, "") << bad;
+  }
+}
+
 TEST(CommandLine, EmptyInterfaceNameIsKept) {
   const CommandLine line = parse({"-interface="});
   EXPECT_TRUE(line.has_interface);

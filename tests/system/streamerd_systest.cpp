@@ -22,7 +22,8 @@ const std::string usage =
     "       --help\n"
     "       /?\n"
     "       -ipc-address=<IPv4 address of the control port, default all>\n"
-    "       -ptp=<path of ptp4l's management socket, default /var/run/ptp4l>\n";
+    "       -ptp=<path of ptp4l's management socket, default /var/run/ptp4l>\n"
+    "       -timer-threads=<threads sending the streams of one packet time, 1 to 16, default one per CPU>\n";
 const std::string banner = "Running VELANTO-streamer 1.3-8727D (unknown)\n";
 const std::string started =
     "Initializing velanto stuff ...  success.\n"

@@ -190,7 +190,9 @@ TEST(Ticker, MissedExpiriesAreMergedAndAnOverloadedThreadStillSleeps) {
   size_t rests = 0;  // pauses of at least 1 ms between the end of a call and the next
   for (size_t i = 1; i < 21; ++i) {
     const uint64_t gap = c.times[i] - c.times[i - 1];
-    if (i > 1) EXPECT_GE(gap, 3 * ms) << "call " << i;
+    if (i > 1) {
+      EXPECT_GE(gap, 3 * ms) << "call " << i;
+    }
     if (gap >= 4 * ms) ++rests;
   }
   EXPECT_GE(rests, 7u);

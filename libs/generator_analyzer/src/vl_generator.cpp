@@ -90,6 +90,7 @@ VlGenerator::~VlGenerator() {
   {
     VlYieldingLock lock(timers_mutex_);
     left.swap(tickers_);
+    timers_.clear();
   }
   for (Ticker* ticker : left) {
     vl_clockref_timer_remove(properties_.clockref, ticker->clock_timer);
@@ -192,6 +193,7 @@ VlTimerHandle VlGenerator::add_timer(uint32_t start_ts, uint32_t interval, vl_ca
     VlYieldingLock lock(timers_mutex_);
     if (Ticker* ticker = ticker_to_join(period)) {
       attach(ticker, timer);
+      timers_.push_back(timer);
       return timer;
     }
   }
@@ -204,6 +206,7 @@ VlTimerHandle VlGenerator::add_timer(uint32_t start_ts, uint32_t interval, vl_ca
   }
   VlYieldingLock lock(timers_mutex_);
   tickers_.push_back(ticker);
+  timers_.push_back(timer);
   return timer;
 }
 
@@ -261,11 +264,12 @@ bool VlGenerator::remove_timer(Timer* timer) {
   Ticker* idle = nullptr;
   {
     VlYieldingLock lock(timers_mutex_);
-    auto owner = std::find(tickers_.begin(), tickers_.end(), timer->ticker);
-    if (!timer->ticker || owner == tickers_.end()) {
+    auto live = std::find(timers_.begin(), timers_.end(), timer);
+    if (live == timers_.end()) {
       errno = EINVAL;
       return false;
     }
+    timers_.erase(live);
     Ticker* ticker = timer->ticker;
     {
       VlYieldingLock ticking_lock(ticker->mutex);
@@ -273,7 +277,7 @@ bool VlGenerator::remove_timer(Timer* timer) {
     }
     if (--ticker->registered == 0) {
       idle = ticker;
-      tickers_.erase(owner);
+      tickers_.erase(std::find(tickers_.begin(), tickers_.end(), ticker));
     }
   }
   delete timer;

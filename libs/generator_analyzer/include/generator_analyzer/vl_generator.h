@@ -84,9 +84,11 @@ class VlGenerator : public VlMediadrvAudio {
   VlMediaProperties properties_;
   Made own_;  // for reads outside a tick
   Capture capture_{*this};
-  // Guards tickers_ and their timer counts; taken before a ticker's mutex.
+  // Guards tickers_, their timer counts and timers_; taken before a
+  // ticker's mutex.
   VlYieldingMutex timers_mutex_;
   std::vector<Ticker*> tickers_;
+  std::vector<Timer*> timers_;  // the live ones: a handle already removed is refused
 };
 
 // generate of a whole block.

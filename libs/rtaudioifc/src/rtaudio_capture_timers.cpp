@@ -6,7 +6,6 @@
 #include "vlsys/vl_wrap.h"
 
 #include <algorithm>
-#include <ctime>
 #include <cerrno>
 #include <new>
 
@@ -22,12 +21,6 @@ uint32_t wait_us(uint32_t frames, vl_rational rate) {
   const wide scaled = static_cast<wide>(frames) * 1000000U * static_cast<uint32_t>(rate.den);
   const wide us = (scaled + static_cast<uint32_t>(rate.nom) - 1) / static_cast<uint32_t>(rate.nom);
   return us > UINT32_MAX ? UINT32_MAX : static_cast<uint32_t>(us);
-}
-
-uint64_t monotonic_ns() {
-  timespec now{};
-  clock_gettime(CLOCK_MONOTONIC, &now);
-  return static_cast<uint64_t>(now.tv_sec) * vl_ns_per_second + static_cast<uint64_t>(now.tv_nsec);
 }
 
 // Releases the timer lock for the life of the object.
@@ -181,7 +174,7 @@ bool VlCaptureTimers::wait_until_due(const Timer& timer) {
 
 void VlCaptureTimers::watch_callbacks() {
   const uint32_t ts = timeline_.current();
-  const uint64_t now_ns = monotonic_ns();
+  const uint64_t now_ns = vl_system_clock();
   if (ts != watched_ts_ || unchanged_since_ns_ == 0) {
     if (stall_reported_) VL_LOG(category(), VL_LOG_NOTICE, "rtaudio_capture: audio callbacks resumed");
     watched_ts_ = ts;

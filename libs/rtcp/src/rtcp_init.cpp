@@ -5,6 +5,7 @@
 #include "rtcp_wire.h"
 #include "vl/vl_session.h"
 #include "vlsys/vl_log.h"
+#include "vlsys/vl_socket.h"
 #include "vlutil/vl_random.h"
 
 #include <arpa/inet.h>
@@ -18,21 +19,15 @@
 
 namespace {
 
-void interface_address(const VlSession& session, char (&text)[INET_ADDRSTRLEN]) {
-  const in_addr address{session.interface->entry.addr};
-  inet_ntop(AF_INET, &address, text, sizeof text);
-}
-
 // "login@address", or the address alone without a login; at most 126
 // characters.
 void make_cname(VlSession& session) {
-  char address[INET_ADDRSTRLEN];
-  interface_address(session, address);
+  const VlDottedAddress address(session.interface->entry.addr);
   const char* login = getlogin();
   if (login)
-    std::snprintf(session.rtcp.cname, sizeof session.rtcp.cname, "%s@%s", login, address);
+    std::snprintf(session.rtcp.cname, sizeof session.rtcp.cname, "%s@%s", login, address.text);
   else
-    std::snprintf(session.rtcp.cname, sizeof session.rtcp.cname, "%s", address);
+    std::snprintf(session.rtcp.cname, sizeof session.rtcp.cname, "%s", address.text);
 }
 
 bool open_socket(VlSession& session) {
@@ -46,10 +41,9 @@ bool open_socket(VlSession& session) {
   // would wake for every RTP packet of the group (a sender's own too, looped
   // back), only to drop it.
   vl_socket_attach_filter(socket.get(), vl_rtcp_socket_filter());
-  char address[INET_ADDRSTRLEN];
-  interface_address(session, address);
-  if (vl_socket_bind(socket.get(), session.interface->entry.name, address, session.id.port) != 0) {
-    VL_LOG(rtcp_wire::category(), VL_LOG_ERROR, "Could not bind RTCP socket to interface %s:%i!", address,
+  const VlDottedAddress address(session.interface->entry.addr);
+  if (vl_socket_bind(socket.get(), session.interface->entry.name, address.text, session.id.port) != 0) {
+    VL_LOG(rtcp_wire::category(), VL_LOG_ERROR, "Could not bind RTCP socket to interface %s:%i!", address.text,
            session.id.port);
     vl_socket_dtor(socket.get());
     return false;
@@ -102,10 +96,9 @@ int rtcp_session_init(VlSession* session) {
   session->rtcp.stop = false;
   if (!open_socket(*session) || !vl_thread_ctor(&session->rtcp.thread, rtcp_handler, "vl_rtcp_handler", session)) {
     close_socket(*session);
-    char address[INET_ADDRSTRLEN];
-    interface_address(*session, address);
     VL_LOG(rtcp_wire::category(), VL_LOG_ERROR, "Could not create session %s:%i on interface %s:%s!",
-           session->id.address, session->id.port, session->interface->entry.name, address);
+           session->id.address, session->id.port, session->interface->entry.name,
+           VlDottedAddress(session->interface->entry.addr).text);
     return -1;
   }
   session->rtcp.thread_running = true;

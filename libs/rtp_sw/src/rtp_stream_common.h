@@ -15,15 +15,6 @@ struct ObjectDeleter {
   void operator()(VlObject* obj) const { vl_object_delete(obj); }
 };
 
-// The interface's IPv4 address in dotted form.
-struct LocalAddress {
-  explicit LocalAddress(const vl_host_iface& interface) {
-    const in_addr local{interface.addr};
-    inet_ntop(AF_INET, &local, text, sizeof text);
-  }
-  char text[INET_ADDRSTRLEN] = {};
-};
-
 // A stream's map in device channel numbers, translated into ring positions
 // of the audio interface; null when it cannot be made.
 inline VlChannelMapPtr ring_map(const VlChannelMap* map, const VlMediaProperties& properties) {

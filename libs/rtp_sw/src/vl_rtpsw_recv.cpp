@@ -217,7 +217,7 @@ bool open_socket(RecvEntry* e, const vl_host_iface* interface, const VlSdpStream
   }
   std::memcpy(e->name, sdp.name, sizeof e->name);
   if (sdp.dst_port <= 0 || sdp.ttl < 0) return false;
-  const rtp_stream::LocalAddress local(*interface);
+  const VlDottedAddress local(interface->addr);
   char name[vl_iface_name_size + 1] = {};
   std::memcpy(name, interface->name, vl_iface_name_size);
   const auto port = static_cast<uint16_t>(sdp.dst_port);

@@ -181,7 +181,7 @@ bool open_socket(SendEntry* e, const vl_host_iface* interface, const VlSdpStream
   }
   std::memcpy(e->name, sdp.name, sizeof e->name);
   if (sdp.dst_port <= 0 || sdp.ttl <= 0) return false;
-  const rtp_stream::LocalAddress local(*interface);
+  const VlDottedAddress local(interface->addr);
   if (!vl_socket_ctor(&e->socket, sdp.dst_addr, static_cast<uint16_t>(sdp.dst_port), SOCK_DGRAM)) return false;
   if (vl_socket_bind(&e->socket, nullptr, local.text, 0) != 0 ||
       vl_socket_enable_producer(&e->socket, dscp, static_cast<uint8_t>(sdp.ttl)) != 0) {

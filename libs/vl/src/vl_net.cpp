@@ -2,6 +2,7 @@
 
 #include "vl/vl_device.h"
 #include "vlsys/vl_log.h"
+#include "vlsys/vl_socket.h"
 #include "vlutil/vl_json.h"
 #include "vlutil/vl_json_ref.h"
 
@@ -36,14 +37,6 @@ RtpEngine software_engine() {
 
 const char* key(vl_json_key_index index) { return vl_json_keys[index].name; }
 
-struct DottedAddress {
-  explicit DottedAddress(uint32_t network_order) {
-    in_addr addr{network_order};
-    inet_ntop(AF_INET, &addr, text, sizeof text);
-  }
-  char text[INET_ADDRSTRLEN] = {};
-};
-
 bool same_entry(const vl_host_iface& a, const vl_host_iface& b) {
   return std::strncmp(a.name, b.name, vl_iface_name_size) == 0 && a.addr == b.addr && a.mask == b.mask &&
          a.gateway == b.gateway && a.addr_mode == b.addr_mode && std::memcmp(a.mac, b.mac, mac_size) == 0 &&
@@ -70,8 +63,8 @@ void network_interface_add(std::unique_ptr<VlNetworkInterface>& head, const vl_h
       return;
     }
     VL_LOG(vl_log_general(), VL_LOG_WARN, "Reusing old NIC entry %.16s: addr %s -> %s; mask %s -> %s; type %i -> %i",
-           entry.name, DottedAddress(known->entry.addr).text, DottedAddress(entry.addr).text,
-           DottedAddress(known->entry.mask).text, DottedAddress(entry.mask).text, known->type, type);
+           entry.name, VlDottedAddress(known->entry.addr).text, VlDottedAddress(entry.addr).text,
+           VlDottedAddress(known->entry.mask).text, VlDottedAddress(entry.mask).text, known->type, type);
     known->entry = entry;
     known->type = type;
     return;
@@ -82,7 +75,7 @@ void network_interface_add(std::unique_ptr<VlNetworkInterface>& head, const vl_h
     return;
   }
   VL_LOG(vl_log_general(), VL_LOG_INFO, "Adding interface %.16s, address %s, subnet %s, type %i!", entry.name,
-         DottedAddress(entry.addr).text, DottedAddress(entry.mask).text, type);
+         VlDottedAddress(entry.addr).text, VlDottedAddress(entry.mask).text, type);
   node->entry = entry;
   node->type = type;
   node->next = std::move(head);

@@ -3,6 +3,7 @@
 #include "sap/sap_directory.h"
 #include "vl/vl_device.h"
 #include "vlsys/vl_log.h"
+#include "vlsys/vl_socket.h"
 
 #include <arpa/inet.h>
 
@@ -17,12 +18,7 @@ std::string interface_name(const VlNetworkInterface& node) {
   return std::string(node.entry.name, strnlen(node.entry.name, sizeof node.entry.name));
 }
 
-std::string interface_address(const VlNetworkInterface& node) {
-  const in_addr address{node.entry.addr};
-  char text[INET_ADDRSTRLEN] = "";
-  inet_ntop(AF_INET, &address, text, sizeof text);
-  return text;
-}
+std::string interface_address(const VlNetworkInterface& node) { return VlDottedAddress(node.entry.addr).text; }
 
 // Only interfaces that carry streams take part in SAP, so nothing is ever
 // announced or joined on another one.

@@ -436,6 +436,11 @@ int vl_socket_local_addr(const char* interface_name, char* output) {
 
 int vl_get_ip4_addr() { return -1; }
 
+VlDottedAddress::VlDottedAddress(uint32_t network_order) {
+  const in_addr address{network_order};
+  inet_ntop(AF_INET, &address, text, sizeof text);
+}
+
 char* vl_printable_addr(char* buffer, const sockaddr_in* address) {
   char* text = buffer ? buffer : static_cast<char*>(std::malloc(vl_printable_addr_size));
   if (!text) return nullptr;

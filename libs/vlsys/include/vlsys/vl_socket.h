@@ -86,6 +86,12 @@ uint32_t vl_get_mc_addr(uint32_t base_address, int ttl, int scope);
 // `interface_name`, into 16 bytes at `output`. 0 or -1.
 int vl_socket_local_addr(const char* interface_name, char* output);
 int vl_get_ip4_addr();
+// An IPv4 address (network byte order) in dotted form.
+struct VlDottedAddress {
+  explicit VlDottedAddress(uint32_t network_order);
+  char text[INET_ADDRSTRLEN] = {};
+};
+
 // Printable address into `buffer` (vl_printable_addr_size bytes), or into a
 // new buffer (free with free()) when `buffer` is null.
 char* vl_printable_addr(char* buffer, const sockaddr_in* address);

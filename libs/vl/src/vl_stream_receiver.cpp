@@ -27,18 +27,9 @@ VlStreamReceiver::~VlStreamReceiver() {
 }
 
 VlStreamReceiver* VlStreamReceiver::make(const char* sdp, const char* audio_device_name) {
-  const uint32_t channels = vl_stream_channel_count(sdp);
-  if (channels == 0) {
-    VL_LOG(vl_log_general(), VL_LOG_ERROR, "Could not get channel map size!");
-    return nullptr;
-  }
-  ReceiverPtr stream(new (std::nothrow) VlStreamReceiver);
-  if (!stream) {
-    VL_LOG(vl_log_general(), VL_LOG_FATAL, "Couldn't allocate receiver stream structure!");
-    return nullptr;
-  }
-  if (!stream->init(sdp, audio_device_name, VlChannelMapPtr(vl_channel_map_ctor(nullptr, channels)))) return nullptr;
-  return stream.release();
+  VlStream* stream = VlStream::make(allocate, sdp, audio_device_name, "Could not get channel map size!",
+                                     "Couldn't allocate receiver stream structure!");
+  return static_cast<VlStreamReceiver*>(stream);
 }
 
 // A stream without a receive manager on its interface stays detached.
@@ -57,18 +48,8 @@ bool VlStreamReceiver::attach(const VlNetworkInterface* interface, VlAudioDevice
 }
 
 VlStreamReceiver* VlStreamReceiver::decode(const json_t* json) {
-  if (json_object_size(json) == 0) {
-    errno = EINVAL;
-    return nullptr;
-  }
-  ReceiverPtr stream(new (std::nothrow) VlStreamReceiver);
-  if (!stream) {
-    VL_LOG(vl_log_general(), VL_LOG_FATAL, "Could not allocate memory for VlStreamReceiver!");
-    return nullptr;
-  }
-  if (!stream->load(json)) return nullptr;
-  stream->read_own_keys(json);
-  return stream.release();
+  return static_cast<VlStreamReceiver*>(
+      VlStream::decode(allocate, json, "Could not allocate memory for VlStreamReceiver!"));
 }
 
 void VlStreamReceiver::read_own_keys(const json_t* json) {

@@ -32,18 +32,9 @@ VlStreamSender::~VlStreamSender() {
 }
 
 VlStreamSender* VlStreamSender::make(const char* sdp, const char* audio_device_name) {
-  const uint32_t channels = vl_stream_channel_count(sdp);
-  if (channels == 0) {
-    VL_LOG(vl_log_general(), VL_LOG_ERROR, "Could not get channel map count!");
-    return nullptr;
-  }
-  SenderPtr stream(new (std::nothrow) VlStreamSender);
-  if (!stream) {
-    VL_LOG(vl_log_general(), VL_LOG_FATAL, "Couldn't allocate sender stream structure!");
-    return nullptr;
-  }
-  if (!stream->init(sdp, audio_device_name, VlChannelMapPtr(vl_channel_map_ctor(nullptr, channels)))) return nullptr;
-  return stream.release();
+  VlStream* stream = VlStream::make(allocate, sdp, audio_device_name, "Could not get channel map count!",
+                                     "Couldn't allocate sender stream structure!");
+  return static_cast<VlStreamSender*>(stream);
 }
 
 // A stream without a send manager on its interface stays detached.
@@ -66,18 +57,8 @@ bool VlStreamSender::attach(const VlNetworkInterface* interface, VlAudioDevice* 
 }
 
 VlStreamSender* VlStreamSender::decode(const json_t* json) {
-  if (json_object_size(json) == 0) {
-    errno = EINVAL;
-    return nullptr;
-  }
-  SenderPtr stream(new (std::nothrow) VlStreamSender);
-  if (!stream) {
-    VL_LOG(vl_log_general(), VL_LOG_FATAL, "Could not allocate memory for VlStreamSender!");
-    return nullptr;
-  }
-  if (!stream->load(json)) return nullptr;
-  stream->read_own_keys(json);
-  return stream.release();
+  return static_cast<VlStreamSender*>(
+      VlStream::decode(allocate, json, "Could not allocate memory for VlStreamSender!"));
 }
 
 void VlStreamSender::read_own_keys(const json_t* json) {

@@ -77,6 +77,17 @@ class VlStream : public VlObject {
   bool init(const char* sdp, const char* audio_device_name, VlChannelMapPtr map);
   // Reads the base keys of a stored stream and initialises from them.
   bool load(const json_t* json);
+  // The keys a stream type stores beside the base ones.
+  virtual void read_own_keys(const json_t*) {}
+
+  // The construction steps the stream types share. `allocate` makes an
+  // empty stream of the type; the texts are the type's own log messages.
+  // Null on failure, logged.
+  using Allocate = VlStream* (*)();
+  static VlStream* make(Allocate allocate, const char* sdp, const char* audio_device_name, const char* no_channels,
+                        const char* out_of_memory);
+  // Null with errno EINVAL for an empty object.
+  static VlStream* decode(Allocate allocate, const json_t* json, const char* out_of_memory);
   // The receiver-info data as a JSON array; called under receiver_lock_.
   virtual json_t* encode_receivers() const;
 

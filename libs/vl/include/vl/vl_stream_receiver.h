@@ -12,6 +12,7 @@
 #include <jansson.h>
 
 #include <cstdint>
+#include <new>
 
 extern const VlTypeDescriptor vl_stream_receiver_ts;
 
@@ -52,7 +53,8 @@ class VlStreamReceiver final : public VlStream {
 
  private:
   VlStreamReceiver() = default;
-  void read_own_keys(const json_t* json);
+  static VlStream* allocate() { return new (std::nothrow) VlStreamReceiver; }
+  void read_own_keys(const json_t* json) override;
   bool attached() const override { return manager_ && handle_; }
   int manager_set_map(const VlChannelMap* map) override;
   json_t* encode_receivers() const override;

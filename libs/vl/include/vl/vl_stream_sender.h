@@ -13,6 +13,7 @@
 
 #include <atomic>
 #include <cstdint>
+#include <new>
 
 extern const VlTypeDescriptor vl_stream_sender_ts;
 
@@ -57,7 +58,8 @@ class VlStreamSender final : public VlStream {
 
  private:
   VlStreamSender() = default;
-  void read_own_keys(const json_t* json);
+  static VlStream* allocate() { return new (std::nothrow) VlStreamSender; }
+  void read_own_keys(const json_t* json) override;
   bool attached() const override { return manager_ && handle_; }
   int manager_set_map(const VlChannelMap* map) override;
   json_t* encode_receivers() const override { return vl_receiver_info_encode(receivers_.get()); }

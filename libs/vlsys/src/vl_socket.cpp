@@ -315,6 +315,19 @@ int vl_socket_enable_consumer(vl_socket* sock) {
   return 0;
 }
 
+int vl_socket_ignore_own_source(vl_socket* sock) {
+  if (!sock) return -1;
+  if (!is_udp(sock) || !is_multicast(sock->remote_addr)) return 0;
+  const ip_mreq member = membership_of(sock);
+  ip_mreq_source block{};
+  block.imr_multiaddr = member.imr_multiaddr;
+  block.imr_interface = member.imr_interface;
+  block.imr_sourceaddr = member.imr_interface;
+  if (setsockopt(sock->handle, SOL_IP, IP_BLOCK_SOURCE, &block, sizeof block) == 0) return 0;
+  vl_socket_errlog("'setsockopt(self->handle, SOL_IP, IP_BLOCK_SOURCE, (const char *)&block, sizeof(block))'");
+  return -1;
+}
+
 int vl_socket_disable_consumer(vl_socket* sock) {
   if (!sock) return -1;
   if (is_udp(sock) && is_multicast(sock->remote_addr)) {

@@ -114,11 +114,12 @@ class LabSocketTest : public ::testing::Test {
     return Socket(sock);
   }
 
-  Socket group_receiver(const char* group_address) {
-    return make_in(NetLab::B, [&]() -> vl_socket* {
+  Socket group_receiver(const char* group_address, NetLab::Host host = NetLab::B) {
+    return make_in(host, [&]() -> vl_socket* {
       vl_socket* sock = vl_socket_ctor(nullptr, group_address, media_port, SOCK_DGRAM);
       if (!sock) return nullptr;
-      if (vl_socket_bind(sock, device_b, address_b, media_port) != 0 || vl_socket_enable_consumer(sock) != 0) {
+      if (vl_socket_bind(sock, NetLab::link_device[host], NetLab::link_address[host], media_port) != 0 ||
+          vl_socket_enable_consumer(sock) != 0) {
         delete vl_socket_dtor(sock);
         return nullptr;
       }
@@ -126,11 +127,12 @@ class LabSocketTest : public ::testing::Test {
     });
   }
 
-  Socket sender(const char* destination, uint16_t port, uint8_t dscp, uint8_t ttl) {
-    return make_in(NetLab::A, [&]() -> vl_socket* {
+  Socket sender(const char* destination, uint16_t port, uint8_t dscp, uint8_t ttl, NetLab::Host host = NetLab::A) {
+    return make_in(host, [&]() -> vl_socket* {
       vl_socket* sock = vl_socket_ctor(nullptr, destination, port, SOCK_DGRAM);
       if (!sock) return nullptr;
-      if (vl_socket_bind(sock, device_a, address_a, 0) != 0 || vl_socket_enable_producer(sock, dscp, ttl) != 0) {
+      if (vl_socket_bind(sock, NetLab::link_device[host], NetLab::link_address[host], 0) != 0 ||
+          vl_socket_enable_producer(sock, dscp, ttl) != 0) {
         delete vl_socket_dtor(sock);
         return nullptr;
       }
@@ -182,6 +184,32 @@ TEST_F(LabSocketTest, MulticastReceiverBindsTheGroupJoinsAndReceivesAcrossTheLin
   EXPECT_TRUE(log_.contains("Leave address 239.1.2.3:5004!"));
   ASSERT_EQ(vl_socket_send(tx.get(), "later", 5, 0), 5);
   EXPECT_FALSE(readable_within(receiver->handle, 300));
+}
+
+TEST_F(LabSocketTest, AMemberIgnoringItsOwnSourceMissesItsHostsSendsButNotThePeers) {
+  Socket ignoring = group_receiver(group, NetLab::A);
+  Socket plain = group_receiver(group, NetLab::A);
+  ASSERT_TRUE(ignoring && plain);
+  ASSERT_EQ(vl_socket_ignore_own_source(ignoring.get()), 0);
+  Socket own = sender(group, media_port, 0, 1, NetLab::A);
+  Socket peer = sender(group, media_port, 0, 1, NetLab::B);
+  ASSERT_TRUE(own && peer);
+
+  ASSERT_EQ(vl_socket_send(own.get(), "own", 3, 0), 3);
+  Arrival arrival;
+  ASSERT_TRUE(receive_with_header(plain->handle, &arrival));
+  EXPECT_EQ(arrival.payload, "own");
+  ASSERT_EQ(vl_socket_send(peer.get(), "peer", 4, 0), 4);
+  ASSERT_TRUE(receive_with_header(ignoring->handle, &arrival));
+  EXPECT_EQ(arrival.payload, "peer");
+  EXPECT_FALSE(readable_within(ignoring->handle, 0));
+
+  // Leaving and joining again lifts the block.
+  vl_socket_disable_consumer(ignoring.get());
+  ASSERT_EQ(vl_socket_enable_consumer(ignoring.get()), 0);
+  ASSERT_EQ(vl_socket_send(own.get(), "again", 5, 0), 5);
+  ASSERT_TRUE(receive_with_header(ignoring->handle, &arrival));
+  EXPECT_EQ(arrival.payload, "again");
 }
 
 TEST_F(LabSocketTest, MulticastSocketWithPortZeroBindsTheLocalAddress) {

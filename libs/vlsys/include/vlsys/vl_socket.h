@@ -64,6 +64,12 @@ int vl_socket_disable_producer(vl_socket* sock);
 // Non-blocking receive; joins the group of a multicast remote address.
 int vl_socket_enable_consumer(vl_socket* sock);
 int vl_socket_disable_consumer(vl_socket* sock);
+// After joining: the group's datagrams that this host sends from the
+// record's interface address no longer reach the record (the kernel loops
+// a host's own multicast back to every member on it; other members of the
+// host still get them). Leaving the group lifts it. Nothing for unicast or
+// TCP records. 0, or -1 after logging.
+int vl_socket_ignore_own_source(vl_socket* sock);
 
 ssize_t vl_socket_send(vl_socket* sock, const void* data, std::size_t length, int flags);
 ssize_t vl_socket_recv(vl_socket* sock, void* buffer, std::size_t size, int flags);

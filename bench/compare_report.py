@@ -99,7 +99,8 @@ def markdown(table):
             f"| {t['row']} | {t['n']} | {t['packet']} | {t['send']:.3f} | {t['send_ratio']:.2f} "
             f"| {t['receive']:.3f} | {t['receive_ratio']:.2f} | {t['packet_us']:.1f} "
             f"| {t['p50']:.0f} / {t['p99']:.0f} / {t['p999']:.0f} / {t['max']:.0f} | {t['floor']:.0f} "
-            f"| {t['late_floor']:.2f} | {t['late_2ms']} ({late_count(t['late_2ms_floor_on_time'])}) | {t['lost']} / {t['expected']:.0f} | {t['runs']} "
+            f"| {t['late_floor']:.2f} | {t['late_2ms']} ({late_count(t['late_2ms_floor_on_time'])}) "
+            f"| {t['lost']} / {t['expected']:.0f} | {t['runs']} "
             f"| {t['busy'] * 100:.0f} %, {t['steal'] * 100:.0f} %, {t['load']:.1f} |")
     return "\n".join(lines) + "\n"
 

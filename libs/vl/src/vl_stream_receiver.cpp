@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <cstring>
 #include <memory>
-#include <new>
 
 namespace {
 

@@ -7,7 +7,6 @@
 
 #include <cerrno>
 #include <memory>
-#include <new>
 
 const VlTypeDescriptor vl_stream_sender_ts = {&vl_stream_ts, "VlStreamSender", nullptr};
 

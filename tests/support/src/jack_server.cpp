@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
+#include <iterator>
 #include <sstream>
 #include <thread>
 
@@ -57,6 +58,29 @@ std::string find_program(const std::string& program) {
   _exit(127);
 }
 
+// Whether a JACK server (jackd, or jackdbus's) runs on the machine.
+bool any_jack_server_alive() {
+  std::error_code error;
+  for (const auto& entry : std::filesystem::directory_iterator("/proc", error)) {
+    std::ifstream comm(entry.path() / "comm");
+    std::string name;
+    if (std::getline(comm, name) && (name == "jackd" || name == "jackdbus")) return true;
+  }
+  return false;
+}
+
+// JACK's machine-wide registry has room for eight servers, and a server that
+// ends without its own shutdown keeps its entry for good: killed outright, or
+// killed by SIGPIPE when a client hangs up while the server tells it that it
+// closes (which is what a test of a vanishing server provokes). With no
+// server alive every entry is stale, and JACK makes a new registry when none
+// is there.
+bool reset_stale_registry() {
+  if (any_jack_server_alive()) return false;
+  std::error_code error;
+  return std::filesystem::remove("/dev/shm/jack-shm-registry", error);
+}
+
 }  // namespace
 
 JackServer::JackServer(const JackServerOptions& options) : name_(unique_name()) {
@@ -68,6 +92,11 @@ JackServer::JackServer(const JackServerOptions& options) : name_(unique_name()) 
   set_environment();
   start(options);
   if (pid_ > 0) ready_ = wait_ready(options.start_timeout);
+  if (!ready_ && registry_full() && reset_stale_registry()) {
+    stop();
+    start(options);
+    if (pid_ > 0) ready_ = wait_ready(options.start_timeout);
+  }
 }
 
 JackServer::~JackServer() {
@@ -91,6 +120,12 @@ bool JackServer::take_lock(std::chrono::milliseconds timeout) {
     std::this_thread::sleep_for(20ms);
   }
   return true;
+}
+
+bool JackServer::registry_full() const {
+  std::ifstream in(log_path_);
+  const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  return text.find("Too many servers already active") != std::string::npos;
 }
 
 std::string JackServer::log() const {

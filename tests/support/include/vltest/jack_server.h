@@ -8,7 +8,8 @@
 //   ... open the device "system" ...
 //
 // The server is stopped and reaped when the object goes, and terminated by
-// the kernel if the test process dies first.
+// the kernel if the test process dies first. A JACK registry left full by
+// servers that died without their shutdown is reset when no server runs.
 //
 // One such server runs on the machine at a time: the object holds a lock
 // file for its life, and a second one waits for it. JACK keeps its clients'
@@ -64,6 +65,7 @@ class JackServer {
   void restore_environment();
   void start(const JackServerOptions& options);
   bool wait_ready(std::chrono::milliseconds timeout);
+  bool registry_full() const;
   bool exited();
   void stop();
 

@@ -230,8 +230,10 @@ class Floor {
       clock_nanosleep(CLOCK_REALTIME, TIMER_ABSTIME, &deadline, nullptr);
       const int64_t woke = now_ns();
       late_.push_back(woke - next);
-      if (woke - next > 1000000) stalls_.push_back({next, woke});
-      if (woke - next > 1000000) next = woke / 1000000 * 1000000;  // merge missed deadlines
+      if (woke - next > 1000000) {
+        stalls_.push_back({next, woke});
+        next = woke / 1000000 * 1000000;  // merge missed deadlines
+      }
     }
   }
   std::thread thread_;

@@ -57,8 +57,16 @@ bool VlStream::init(const char* sdp, const char* audio_device_name, VlChannelMap
   return map_ != nullptr;
 }
 
-// A stream cannot exist without its SDP text, so a stored stream without one
-// does not load.
+namespace {
+
+std::unique_ptr<VlStream, VlStreamDeleter> allocate_or_log(VlStream* (*allocate)(), const char* out_of_memory) {
+  std::unique_ptr<VlStream, VlStreamDeleter> stream(allocate());
+  if (!stream) VL_LOG(vl_log_general(), VL_LOG_FATAL, "%s", out_of_memory);
+  return stream;
+}
+
+}  // namespace
+
 VlStream* VlStream::make(Allocate allocate, const char* sdp, const char* audio_device_name, const char* no_channels,
                          const char* out_of_memory) {
   const uint32_t channels = vl_stream_channel_count(sdp);
@@ -66,12 +74,9 @@ VlStream* VlStream::make(Allocate allocate, const char* sdp, const char* audio_d
     VL_LOG(vl_log_general(), VL_LOG_ERROR, "%s", no_channels);
     return nullptr;
   }
-  std::unique_ptr<VlStream, VlStreamDeleter> stream(allocate());
-  if (!stream) {
-    VL_LOG(vl_log_general(), VL_LOG_FATAL, "%s", out_of_memory);
+  auto stream = allocate_or_log(allocate, out_of_memory);
+  if (!stream || !stream->init(sdp, audio_device_name, VlChannelMapPtr(vl_channel_map_ctor(nullptr, channels))))
     return nullptr;
-  }
-  if (!stream->init(sdp, audio_device_name, VlChannelMapPtr(vl_channel_map_ctor(nullptr, channels)))) return nullptr;
   return stream.release();
 }
 
@@ -80,16 +85,14 @@ VlStream* VlStream::decode(Allocate allocate, const json_t* json, const char* ou
     errno = EINVAL;
     return nullptr;
   }
-  std::unique_ptr<VlStream, VlStreamDeleter> stream(allocate());
-  if (!stream) {
-    VL_LOG(vl_log_general(), VL_LOG_FATAL, "%s", out_of_memory);
-    return nullptr;
-  }
-  if (!stream->load(json)) return nullptr;
+  auto stream = allocate_or_log(allocate, out_of_memory);
+  if (!stream || !stream->load(json)) return nullptr;
   stream->read_own_keys(json);
   return stream.release();
 }
 
+// A stream cannot exist without its SDP text, so a stored stream without one
+// does not load.
 bool VlStream::load(const json_t* json) {
   VlChannelMapPtr map;
   const char* sdp = nullptr;

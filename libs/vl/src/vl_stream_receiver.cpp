@@ -26,9 +26,9 @@ VlStreamReceiver::~VlStreamReceiver() {
 }
 
 VlStreamReceiver* VlStreamReceiver::make(const char* sdp, const char* audio_device_name) {
-  VlStream* stream = VlStream::make(allocate, sdp, audio_device_name, "Could not get channel map size!",
-                                     "Couldn't allocate receiver stream structure!");
-  return static_cast<VlStreamReceiver*>(stream);
+  return static_cast<VlStreamReceiver*>(
+      VlStream::make(allocate, sdp, audio_device_name, "Could not get channel map size!",
+                     "Couldn't allocate receiver stream structure!"));
 }
 
 // A stream without a receive manager on its interface stays detached.

@@ -31,9 +31,9 @@ VlStreamSender::~VlStreamSender() {
 }
 
 VlStreamSender* VlStreamSender::make(const char* sdp, const char* audio_device_name) {
-  VlStream* stream = VlStream::make(allocate, sdp, audio_device_name, "Could not get channel map count!",
-                                     "Couldn't allocate sender stream structure!");
-  return static_cast<VlStreamSender*>(stream);
+  return static_cast<VlStreamSender*>(
+      VlStream::make(allocate, sdp, audio_device_name, "Could not get channel map count!",
+                     "Couldn't allocate sender stream structure!"));
 }
 
 // A stream without a send manager on its interface stays detached.

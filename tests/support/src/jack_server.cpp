@@ -13,7 +13,6 @@
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <thread>
 
@@ -123,9 +122,7 @@ bool JackServer::take_lock(std::chrono::milliseconds timeout) {
 }
 
 bool JackServer::registry_full() const {
-  std::ifstream in(log_path_);
-  const std::string text{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
-  return text.find("Too many servers already active") != std::string::npos;
+  return log().find("Too many servers already active") != std::string::npos;
 }
 
 std::string JackServer::log() const {
